@@ -1,0 +1,55 @@
+# Entry points; see README.md. Everything is built by CMake in build/<tree>.
+SHELL := /bin/bash
+
+BUILD        ?= build
+JOBS         ?= 2
+FUZZ_SECONDS ?= 60
+CMAKE        ?= cmake
+
+TREES := win host fuzz bench
+
+CONFIGURE_win   := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake
+CONFIGURE_host  := -DOV_TREE=host
+CONFIGURE_fuzz  := -DOV_TREE=fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+CONFIGURE_bench := -DOV_TREE=bench
+
+.PHONY: all deps configure build test fuzz bench clean
+
+all: build
+
+deps:
+	@bash scripts/ensure-deps.sh
+
+# A tree is configured once (its generated Makefile marks a complete
+# configure); later builds re-run CMake by themselves when a CMakeLists.txt
+# or cmake/*.cmake changes.
+$(BUILD)/%/Makefile: | deps
+	$(CMAKE) -S . -B $(BUILD)/$* $(CONFIGURE_$*)
+
+configure: $(foreach t,$(TREES),$(BUILD)/$(t)/Makefile)
+
+# Each tree's build runs its own make, not as a sub-make of this one (which
+# would only add "Entering directory" noise; the parallelism is JOBS).
+build: deps configure
+	@set -e; for t in $(TREES); do \
+	   echo "===== build: $$t"; start=$$SECONDS; \
+	   env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL $(CMAKE) --build $(BUILD)/$$t --parallel $(JOBS); \
+	   echo "===== build: $$t done in $$((SECONDS - start))s"; \
+	done
+
+test: build
+	@JOBS=$(JOBS) bash scripts/run-tests.sh $(BUILD)
+
+fuzz: build
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(BUILD)/fuzz
+
+bench: build
+	$(BUILD)/bench/bench_format
+	@if [ -f bench/callgrind.sh ]; then \
+	   bash bench/callgrind.sh $(BUILD)/bench/callgrind_format; \
+	else \
+	   echo "bench: bench/callgrind.sh not present, skipping the callgrind run"; \
+	fi
+
+clean:
+	rm -rf $(BUILD)

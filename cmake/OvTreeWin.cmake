@@ -1,0 +1,80 @@
+# build/win: the custom-action DLL and the Windows test programs, cross-built
+# with MinGW-w64 and run under Wine by ctest.
+
+ov_default_build_type(Release "-O2")
+
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+   message(FATAL_ERROR "the win tree expects MinGW-w64 g++ (cmake/mingw-w64-x86_64.cmake)")
+endif()
+if(NOT CMAKE_OBJDUMP)
+   find_program(CMAKE_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+endif()
+find_program(OV_BASH bash REQUIRED)
+
+# Test programs run under Wine, in a sandboxed prefix inside this tree. Set
+# before any target is made: targets copy it into CROSSCOMPILING_EMULATOR.
+set(OV_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+set(CMAKE_CROSSCOMPILING_EMULATOR
+   "${OV_BASH};${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;--prefix;${OV_WINEPREFIX}")
+
+# GoogleTest from Debian's source package, built here for Windows, static.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_SHARED_LIBS OFF)
+set(OV_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+if(NOT EXISTS "${OV_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
+   message(FATAL_ERROR "GoogleTest sources not found in ${OV_GOOGLETEST_SOURCE_DIR} (package googletest)")
+endif()
+add_subdirectory("${OV_GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+
+# Everything runs on a bare Windows (or Wine): no MinGW runtime DLLs.
+set(OV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+ov_add_core()
+
+# --- the custom-action DLL ---------------------------------------------------
+file(GLOB OV_CA_SOURCES CONFIGURE_DEPENDS
+   "${PROJECT_SOURCE_DIR}/customActions/*.cpp"
+   "${PROJECT_SOURCE_DIR}/customActions/*.rc")
+if(NOT OV_CA_SOURCES)
+   message(FATAL_ERROR "no sources in customActions/")
+endif()
+add_library(ovinstutil SHARED ${OV_CA_SOURCES}
+   "${PROJECT_SOURCE_DIR}/customActions/ovinstutil.def")
+set_target_properties(ovinstutil PROPERTIES
+   PREFIX ""
+   IMPORT_PREFIX ""
+   OUTPUT_NAME ovinstutil)
+target_link_libraries(ovinstutil PRIVATE
+   ovcore msi advapi32 setupapi user32 shell32)
+target_link_options(ovinstutil PRIVATE ${OV_STATIC_RUNTIME} -Wl,--kill-at)
+ov_warnings(ovinstutil)
+
+# --- tests --------------------------------------------------------------------
+ov_add_unit_tests(gtest_main)
+target_link_options(unit_tests PRIVATE ${OV_STATIC_RUNTIME})
+add_test(NAME unit_tests COMMAND unit_tests)
+
+# The DLL needs only Windows system DLLs.
+add_test(NAME dll_imports
+   COMMAND "${OV_BASH}" "${PROJECT_SOURCE_DIR}/scripts/check-dll-imports.sh"
+           "${CMAKE_OBJDUMP}" "$<TARGET_FILE:ovinstutil>")
+
+# The import check itself must reject a DLL that needs the MinGW runtime.
+add_library(runtime_probe SHARED "${PROJECT_SOURCE_DIR}/tests/dll/runtime_probe_dll.cpp")
+set_target_properties(runtime_probe PROPERTIES PREFIX "")
+add_test(NAME dll_imports_rejects_runtime
+   COMMAND "${OV_BASH}" "${PROJECT_SOURCE_DIR}/scripts/check-dll-imports.sh"
+           "${CMAKE_OBJDUMP}" "$<TARGET_FILE:runtime_probe>")
+set_tests_properties(dll_imports_rejects_runtime PROPERTIES
+   PASS_REGULAR_EXPRESSION "imports the MinGW runtime DLL libstdc\\+\\+")
+
+# The DLL loads (DllMain accepts) and unloads under Wine.
+add_executable(dll_load_test "${PROJECT_SOURCE_DIR}/tests/dll/dll_load_test.cpp")
+target_link_options(dll_load_test PRIVATE -municode ${OV_STATIC_RUNTIME})
+ov_warnings(dll_load_test)
+add_test(NAME dll_load COMMAND dll_load_test "$<TARGET_FILE:ovinstutil>")
+
+set_tests_properties(unit_tests dll_load PROPERTIES TIMEOUT 600)
