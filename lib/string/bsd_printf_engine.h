@@ -777,6 +777,28 @@ inline void ConvertDigits(double v, int ndigits, bool fixed, FloatDigits &out)
 
 namespace bsdprintf {
 
+// The next '%' or the terminator. Literal runs between directives are
+// mostly a few characters, so those are scanned inline; a long run goes to
+// the runtime's vectorised search.
+template <typename C>
+inline const C *FindPercent(const C *f)
+{
+   for (int i = 0; i < 16; i++, f++) {
+      if (*f == '%' || *f == 0) {
+         return f;
+      }
+   }
+   if constexpr (sizeof(C) == 1) {
+      const char *pct = strchr(f, '%');
+      return pct != nullptr ? pct : f + strlen(f);
+   } else {
+      while (*f != 0 && *f != '%') {
+         f++;
+      }
+      return f;
+   }
+}
+
 template <typename C>
 class Engine {
 public:
@@ -803,9 +825,7 @@ public:
       const C *f = fmt;
       for (;;) {
          const C *lit = f;
-         while (*f != 0 && *f != '%') {
-            f++;
-         }
+         f = FindPercent(f);
          if (f != lit) {
             sink_.Put(lit, static_cast<size_t>(f - lit));
          }
