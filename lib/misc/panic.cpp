@@ -20,10 +20,19 @@ const char *Util_PanicModuleName(const char *file)
    static const char *const kRoots[] = {"lib/", "common/", "customActions/",
                                         "hostChannel/"};
    static char name[256];
+   // Windows compilers may spell the path with backslashes.
+   char path[512];
+   Text_Snprintf(path, sizeof path, "%s", file);
+   for (char *c = path; *c != '\0'; c++) {
+      if (*c == '\\') {
+         *c = '/';
+      }
+   }
+   file = path;
    const char *start = file;
    for (const char *root : kRoots) {
       for (const char *p = file; (p = strstr(p, root)) != nullptr; p++) {
-         bool atFolder = p == file || p[-1] == '/' || p[-1] == '\\';
+         bool atFolder = p == file || p[-1] == '/';
          if (atFolder && p > start) {
             start = p;
          }

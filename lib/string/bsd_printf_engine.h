@@ -236,7 +236,10 @@ const C *ParseDirective(const C *f, Directive &d)
    d.conv = static_cast<unsigned>(*f);
    switch (d.conv) {
    case 'D': case 'O': case 'U':
-      d.length = LM_L;
+      // The long modifier is implied, not imposed: %I64U stays 64-bit.
+      if (d.length == LM_NONE) {
+         d.length = LM_L;
+      }
       break;
    default:
       break;
@@ -1175,6 +1178,13 @@ private:
          size_t bytes = 0;
          size_t units = 0;
          for (;;) {
+            // Never look past what the precision lets us produce: the
+            // argument may be an array without a terminator.
+            uint16_t unit = static_cast<uint16_t>(s[units]);
+            if (bytes == limit || unit == 0 ||
+                (unit >= 0xD800 && unit <= 0xDBFF && limit - bytes < 4)) {
+               break;
+            }
             uint32_t cp = 0;
             int k = DecodeUtf16(s + units, cp);
             if (k == 0) {

@@ -43,9 +43,10 @@ int Text_Vsnprintf(char *buf, size_t size, const char *format, va_list ap)
    if (n >= 0 && static_cast<size_t>(n) < size) {
       return n;
    }
-   if (n >= 0 && size != 0 && buf != nullptr) {
-      size_t cut = Utf8CutPoint(buf, size - 1);
-      buf[cut] = '\0';
+   if (size != 0 && buf != nullptr) {
+      // A failed call leaves the text it made so far; it gets the same cut.
+      size_t len = n >= 0 ? size - 1 : strnlen(buf, size - 1);
+      buf[Utf8CutPoint(buf, len)] = '\0';
    }
    return -1;
 }

@@ -76,8 +76,9 @@ TEST(BsdVsnprintf, LengthModifiers)
    EXPECT_FMT("18446744073709551615 18446744073709551615 18446744073709551615",
               "%zu %Zu %Iu", SIZE_MAX, SIZE_MAX, SIZE_MAX);
    EXPECT_FMT("-3 -4", "%jd %td", static_cast<intmax_t>(-3), static_cast<ptrdiff_t>(-4));
-   // D, O, U read a long.
+   // D, O, U read a long unless a modifier says otherwise.
    EXPECT_FMT("-7 17 9", "%D %O %U", -7L, 15L, 9L);
+   EXPECT_FMT("1099511627776", "%I64U", static_cast<uint64_t>(1) << 40);
    // A modifier narrows what was passed as a wider int.
    EXPECT_FMT("ff ffff", "%hhx %hx", -1, -1);
 }
@@ -122,6 +123,12 @@ TEST(BsdVsnprintf, Utf16StringsConvertToUtf8)
    EXPECT_FMT("w", "%.2S", mixed);
    EXPECT_FMT("w\xC3\xA9", "%.4S", mixed);
    EXPECT_FMT("w\xC3\xA9\xE2\x82\xAC", "%.9S", mixed);
+   // With a precision the argument need not be terminated: nothing past
+   // what the precision admits is read.
+   utf16_t *open = new utf16_t[3]{'a', 'b', 0xD83D};
+   EXPECT_FMT("ab", "%.2S", open);
+   EXPECT_FMT("ab", "%.5S", open);   // the pair would need 4 more bytes
+   delete[] open;
    // Width counts the UTF-8 bytes produced.
    EXPECT_FMT("  w\xC3\xA9|", "%5S|", U16TEXT("w\u00e9"));
    // A lone surrogate ends the conversion of that argument only.
@@ -187,6 +194,51 @@ TEST(BsdVsnprintf, CountStoredByN)
    EXPECT_EQ(5L, l);
    EXPECT_EQ(6LL, ll);
    EXPECT_EQ(6u, z);
+   // Each width writes exactly its own bytes.
+   struct {
+      unsigned char before[8];
+      union {
+         intmax_t j;
+         ptrdiff_t t;
+         long long i64;
+         size_t z;
+         int32_t i32;
+         unsigned char bytes[8];
+      } v;
+      unsigned char after[8];
+   } g;
+   auto fresh = [&g] { memset(&g, 0xAA, sizeof g); };
+   auto guardsIntact = [&g] {
+      for (int k = 0; k < 8; k++) {
+         if (g.before[k] != 0xAA || g.after[k] != 0xAA) {
+            return false;
+         }
+      }
+      return true;
+   };
+   fresh();
+   Fmt("abc%jn", &g.v.j);
+   EXPECT_EQ(3, g.v.j);
+   EXPECT_TRUE(guardsIntact());
+   fresh();
+   Fmt("abcd%tn", &g.v.t);
+   EXPECT_EQ(4, g.v.t);
+   fresh();
+   Fmt("ab%I64n", &g.v.i64);
+   EXPECT_EQ(2, g.v.i64);
+   fresh();
+   Fmt("abcde%Zn", &g.v.z);
+   EXPECT_EQ(5u, g.v.z);
+   fresh();
+   Fmt("a%I32n", &g.v.i32);
+   EXPECT_EQ(1, g.v.i32);
+   EXPECT_EQ(0xAA, g.v.bytes[4]);   // a 32-bit store leaves the rest
+   fresh();
+   Fmt("abc%hhn", &g.v.bytes[0]);
+   EXPECT_EQ(3, g.v.bytes[0]);
+   EXPECT_EQ(0xAA, g.v.bytes[1]);
+   EXPECT_TRUE(guardsIntact());
+
    // The count is of the whole text, also past a cut.
    char buf[4];
    char *p = buf;
@@ -208,7 +260,19 @@ TEST(BsdVsnprintf, FloatingPoint)
    EXPECT_FMT("[  +inf|inf   |  -inf]", "[%+6f|%-6f|%06f]", INFINITY, INFINITY, -INFINITY);
    EXPECT_FMT("1e+300 1.797693e+308 4.940656e-324 2.225074e-308", "%g %e %e %e", 1e300, DBL_MAX, 4.9406564584124654e-324, DBL_MIN);
    EXPECT_FMT("1.5", "%Lg", static_cast<long double>(1.5));
-   // Digits past the runtime's digit buffer are zeros.
+   // Digits past the runtime's 349-byte digit buffer are zeros.
+   std::string e400 = Fmt("%.400e", DBL_MIN);
+   char exactE[600];
+#ifdef _WIN32
+   __mingw_snprintf(exactE, sizeof exactE, "%.400e", DBL_MIN);
+#else
+   snprintf(exactE, sizeof exactE, "%.400e", DBL_MIN);
+#endif
+   ASSERT_EQ(strlen(exactE), e400.size());
+   // "2." then 347 more of the runtime's digits, then zeros to the exponent.
+   EXPECT_EQ(std::string(exactE, 349), e400.substr(0, 349));
+   EXPECT_EQ(std::string(402 - 349, '0'), e400.substr(349, 402 - 349));
+   EXPECT_NE(std::string(exactE), e400);
    std::string wide = Fmt("%.400f", 0.5);
    ASSERT_EQ(402u, wide.size());
    EXPECT_EQ("0.5" + std::string(399, '0'), wide);
@@ -269,6 +333,15 @@ TEST(BsdVsnprintf, ResultsAboveTheLimitFail)
    EXPECT_EQ(-1, FmtCount("%2147483648d", 1));
    EXPECT_EQ(-1, FmtCount("%.2147483648d", 1));
    EXPECT_EQ(-1, FmtCount("%1025$d", 1));
+   // The same limit holds with a buffer and when allocating.
+   char small[8];
+   char *p = small;
+   EXPECT_EQ(-1, Call(&p, sizeof small, "%2147483647d%c", 1, 'x'));
+   EXPECT_STREQ("       ", small);
+   char *out = nullptr;
+   // (Refused before anything that large is allocated.)
+   EXPECT_EQ(-1, Call(&out, 0, "xy%2147483647c", 'z'));
+   EXPECT_EQ(nullptr, out);
    EXPECT_EQ(-1, FmtCount(nullptr));
 }
 

@@ -40,9 +40,20 @@ TEST(TextSnprintf, TruncationNeverSplitsAUtf8Sequence)
       EXPECT_EQ(static_cast<int>(len + 1), Text_Snprintf(buf, len + 2, "a%s", ch));
    }
 
-   // A lead byte that announces more than the whole text holds is dropped.
+   // A character that the cut leaves whole is kept.
+   EXPECT_EQ(-1, Text_Snprintf(buf, 5, "ab%sz", kE));
+   EXPECT_STREQ("ab\xC3\xA9", buf);
+   // A lead byte is kept only with exactly the bytes it announces: fewer
+   // (a run of continuation bytes only) or more both end the text before it.
    EXPECT_EQ(-1, Text_Snprintf(buf, 3, "%s", "\x80\x80\x80"));
    EXPECT_STREQ("", buf);
+   EXPECT_EQ(-1, Text_Snprintf(buf, 4, "%s", "\xC3\xA9\x80\x80"));
+   EXPECT_STREQ("", buf);
+   // A call that fails part-way gets the same cut.
+   EXPECT_EQ(-1, Text_Snprintf(buf, 6, "abcd%s%1$d %d", kE, 1, 2));
+   EXPECT_STREQ("abcd", buf);
+   EXPECT_EQ(-1, Text_Snprintf(buf, 6, "abcd%s%2147483647d", kE, 1));
+   EXPECT_STREQ("abcd", buf);
 }
 
 TEST(TextSnprintf, ZeroSizeWritesNothing)
@@ -124,6 +135,9 @@ TEST(UtilPanicDeathTest, AssertionFormsNameTheModule)
    EXPECT_STREQ("lib/misc/win32u", Util_PanicModuleName("/src/tree/lib/misc/win32u.cpp"));
    EXPECT_STREQ("common/log", Util_PanicModuleName("common/log.cpp"));
    EXPECT_STREQ("lib/string/str", Util_PanicModuleName("/usr/lib/x/lib/string/str.cpp"));
+   EXPECT_STREQ("lib/misc/win32u", Util_PanicModuleName("C:\\src\\lib\\misc\\win32u.cpp"));
+   EXPECT_EXIT(VERIFY(1 + 1 == 3), testing::ExitedWithCode(kPanicExitCode),
+               "VERIFY .*tests/unit/str_test:");
    EXPECT_EXIT(Util_Panic("NOT_REACHED %s:%d\n", "lib/misc/codeset", 42),
                testing::ExitedWithCode(kPanicExitCode), "NOT_REACHED lib/misc/codeset:42");
    EXPECT_EXIT(Util_Panic("Unrecoverable memory allocation failure\n"),
