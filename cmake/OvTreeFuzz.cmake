@@ -10,8 +10,14 @@ find_program(OV_BASH bash REQUIRED)
 
 add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
+
 ov_add_core()
 target_compile_options(ovcore PRIVATE -fsanitize=fuzzer-no-link)
+# The codeset layer converts through ICU (and codeset_fuzz compares it with
+# the built-in converters).
+target_link_libraries(ovcore PUBLIC PkgConfig::ICU)
 
 file(GLOB OV_FUZZ_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/fuzz/*.cpp")
 if(NOT OV_FUZZ_SOURCES)
