@@ -45,6 +45,8 @@ fuzz: build
 
 bench: build
 	$(BUILD)/bench/bench_format
+	$(BUILD)/bench/bench_codeset
+	$(BUILD)/bench/bench_log
 	@if [ -f bench/callgrind.sh ]; then \
 	   bash bench/callgrind.sh $(BUILD)/bench/callgrind_format; \
 	else \

@@ -22,12 +22,35 @@ set(OV_CORE_SOURCES
    lib/string/bsd_vsnwprintf.cpp
    lib/string/str.cpp
    lib/misc/panic.cpp
+   lib/misc/byteBuffer.cpp
+   lib/misc/codeset.cpp
+   lib/unicode/unicodeSimpleTypes.cpp
+   lib/unicode/unicodeSimpleBase.cpp
+   lib/unicode/unicodeSimpleOperations.cpp
+   common/logLine.cpp
 )
+
+# The Windows-only part of the library (the boundary to the wide Windows
+# API), added to ovcore in the win tree only.
+set(OV_WIN_SOURCES
+   lib/misc/win32u.cpp
+   lib/misc/win32uRegistry.cpp
+   lib/misc/windowsu.cpp
+   common/log.cpp
+)
+
+# The build number in the log's fixed tag ("inst-build-N") and the custom
+# actions' tag ("setupKit-build-N").
+set(OV_BUILD_NUMBER 1 CACHE STRING "Build number of the product")
+if(NOT OV_BUILD_NUMBER MATCHES "^[0-9]+$")
+   message(FATAL_ERROR "OV_BUILD_NUMBER must be a decimal number, not '${OV_BUILD_NUMBER}'")
+endif()
 
 function(ov_add_core)
    add_library(ovcore STATIC ${OV_CORE_SOURCES})
    # Code includes headers by their path from the repository root.
    target_include_directories(ovcore PUBLIC "${PROJECT_SOURCE_DIR}")
+   target_compile_definitions(ovcore PUBLIC OV_BUILD_NUMBER=${OV_BUILD_NUMBER})
    ov_warnings(ovcore)
 endfunction()
 

@@ -5,8 +5,12 @@
 ov_default_build_type(Release "-O2 -g -DNDEBUG")
 
 find_package(benchmark REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
 
 ov_add_core()
+# The codeset layer converts through ICU.
+target_link_libraries(ovcore PUBLIC PkgConfig::ICU)
 
 # stb_sprintf.h (package libstb-dev) is a comparison point for the benchmarks.
 set(OV_STB_INCLUDE_DIR "/usr/include/stb" CACHE PATH "Folder of stb_sprintf.h")
@@ -39,4 +43,26 @@ if(OV_CALLGRIND_SOURCE)
    ov_warnings(callgrind_format)
 else()
    message(WARNING "bench/callgrind_format.cpp not found: no callgrind_format")
+endif()
+
+# bench_codeset: the conversions, built-in and through ICU, against ICU's own
+# UTF-8 functions. It has its own BENCHMARK_MAIN.
+file(GLOB OV_BENCH_CODESET_SOURCE CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/bench/bench_codeset.cpp")
+if(OV_BENCH_CODESET_SOURCE)
+   add_executable(bench_codeset "${OV_BENCH_CODESET_SOURCE}")
+   target_link_libraries(bench_codeset PRIVATE ovcore benchmark::benchmark PkgConfig::ICU)
+   ov_warnings(bench_codeset)
+else()
+   message(WARNING "bench/bench_codeset.cpp not found: no bench_codeset")
+endif()
+
+# bench_log: building one log line (clock included) against the appending
+# write() that stores it. It has its own BENCHMARK_MAIN.
+file(GLOB OV_BENCH_LOG_SOURCE CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/bench/bench_log.cpp")
+if(OV_BENCH_LOG_SOURCE)
+   add_executable(bench_log "${OV_BENCH_LOG_SOURCE}")
+   target_link_libraries(bench_log PRIVATE ovcore benchmark::benchmark)
+   ov_warnings(bench_log)
+else()
+   message(WARNING "bench/bench_log.cpp not found: no bench_log")
 endif()

@@ -33,6 +33,8 @@ add_subdirectory("${OV_GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" 
 set(OV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 ov_add_core()
+target_sources(ovcore PRIVATE ${OV_WIN_SOURCES})
+target_link_libraries(ovcore PUBLIC advapi32 user32)
 
 # --- the custom-action DLL ---------------------------------------------------
 file(GLOB OV_CA_SOURCES CONFIGURE_DEPENDS
@@ -77,4 +79,50 @@ target_link_options(dll_load_test PRIVATE -municode ${OV_STATIC_RUNTIME})
 ov_warnings(dll_load_test)
 add_test(NAME dll_load COMMAND dll_load_test "$<TARGET_FILE:ovinstutil>")
 
-set_tests_properties(unit_tests dll_load PROPERTIES TIMEOUT 600)
+# Windows-only tests (the wide API boundary, the log file): every
+# tests/win/*.cpp in a second GoogleTest program, run under Wine.
+file(GLOB OV_WIN_TEST_SOURCES CONFIGURE_DEPENDS
+   "${PROJECT_SOURCE_DIR}/tests/win/*.cpp")
+if(NOT OV_WIN_TEST_SOURCES)
+   message(FATAL_ERROR "no Windows tests found (tests/win/*.cpp)")
+endif()
+add_executable(win_tests ${OV_WIN_TEST_SOURCES})
+target_link_libraries(win_tests PRIVATE ovcore gtest_main)
+target_link_options(win_tests PRIVATE ${OV_STATIC_RUNTIME})
+ov_warnings(win_tests)
+add_test(NAME win_tests COMMAND win_tests)
+
+set_tests_properties(unit_tests dll_load win_tests PROPERTIES TIMEOUT 600)
+
+# The log keeps its state per process, so its tests run every case in a
+# fresh log_child process; win_tests copies it from this tree by its path.
+add_executable(log_child "${PROJECT_SOURCE_DIR}/tests/win/logChild/logChild.cpp")
+target_link_libraries(log_child PRIVATE ovcore)
+target_link_options(log_child PRIVATE -municode ${OV_STATIC_RUNTIME})
+ov_warnings(log_child)
+add_dependencies(win_tests log_child)
+target_compile_definitions(win_tests PRIVATE "OV_LOG_CHILD_EXE=\"$<TARGET_FILE:log_child>\"")
+
+# Wine takes the time zone from the TZ of the Unix process it is started in
+# (a TZ in the Windows environment of a child is ignored), so the zone case
+# runs again as entries of its own, each with a POSIX zone (no tzdata
+# needed) and the suffix Wine must give for it.
+set(OV_LOG_ZONE_CASES
+   "behind_utc|<-02>2|-02:00"
+   "utc|UTC0|Z"
+   "ahead_half_hour|<+0530>-5:30|+05:30")
+set(OV_LOG_ZONE_TESTS)
+foreach(zone_case IN LISTS OV_LOG_ZONE_CASES)
+   string(REPLACE "|" ";" zone_parts "${zone_case}")
+   list(GET zone_parts 0 zone_name)
+   list(GET zone_parts 1 zone_tz)
+   list(GET zone_parts 2 zone_suffix)
+   add_test(NAME log_zone_${zone_name}
+      COMMAND win_tests --gtest_filter=LogTest.ZoneSuffixAndTimeFollowTheProcessZone)
+   set_tests_properties(log_zone_${zone_name} PROPERTIES
+      ENVIRONMENT "TZ=${zone_tz};OV_LOG_EXPECT_ZONE=${zone_suffix}"
+      TIMEOUT 120)
+   list(APPEND OV_LOG_ZONE_TESTS log_zone_${zone_name})
+endforeach()
+# The log tests set the log level and host-log keys of the shared prefix.
+set_tests_properties(win_tests ${OV_LOG_ZONE_TESTS} PROPERTIES RESOURCE_LOCK ov_log_registry)

@@ -1,0 +1,157 @@
+// Helpers of the tests of the UTF-8 wrappers. Expected values are made with
+// the system's own converters, not the library's, so that a fault in the
+// library's conversion cannot hide itself.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace win32utest {
+
+// é (2 UTF-8 bytes, 1 unit), € (3 bytes, 1 unit), 😀 (4 bytes, 2 units).
+const char kE[] = "\xC3\xA9";
+const char kEuro[] = "\xE2\x82\xAC";
+const char kSmile[] = "\xF0\x9F\x98\x80";
+const std::string kMixed = std::string(kE) + kEuro + kSmile;
+
+constexpr int kPanicExitCode = -1;   // how Util_Panic ends the process
+// errno and last-error values no function under test sets by itself.
+constexpr int kErrnoSentinel = EDOM;
+constexpr DWORD kLastErrorSentinel = 0xBEEF;
+
+inline void SetSentinels()
+{
+   errno = kErrnoSentinel;
+   SetLastError(kLastErrorSentinel);
+}
+
+// The system's conversions; empty for text that is not valid.
+inline std::wstring Wide(const std::string &s)
+{
+   std::wstring w(s.size(), L'\0');
+   int n = s.empty() ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
+                                               int(s.size()), &w[0], int(w.size()));
+   EXPECT_TRUE(s.empty() || n > 0) << "test data is not UTF-8";
+   return w.substr(0, n > 0 ? n : 0);
+}
+
+inline std::string Utf8(const std::wstring &w)
+{
+   std::string s(w.size() * 3, '\0');
+   int n = w.empty() ? 0 : WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0],
+                                               int(s.size()), nullptr, nullptr);
+   return s.substr(0, n > 0 ? n : 0);
+}
+
+// Name of the running test, for scratch folders and keys.
+inline std::wstring TestName()
+{
+   const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+   return Wide(std::string(info->test_suite_name()) + "." + info->name());
+}
+
+inline std::wstring EnvVar(const wchar_t *name)
+{
+   std::vector<wchar_t> buf(32768);
+   DWORD n = GetEnvironmentVariableW(name, buf.data(), static_cast<DWORD>(buf.size()));
+   return std::wstring(buf.data(), n < buf.size() ? n : 0);
+}
+
+inline std::wstring LongForm(const std::wstring &path) { return L"\\\\?\\" + path; }
+
+inline bool Exists(const std::wstring &path)
+{
+   return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline void RemoveTree(const std::wstring &path)
+{
+   WIN32_FIND_DATAW found;
+   HANDLE find = FindFirstFileW(LongForm(path + L"\\*").c_str(), &found);
+   for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+      std::wstring child = LongForm(path + L"\\" + found.cFileName);
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..") &&
+          !DeleteFileW(child.c_str())) {
+         RemoveTree(path + L"\\" + found.cFileName);
+      }
+   }
+   if (find != INVALID_HANDLE_VALUE) {
+      FindClose(find);
+   }
+   RemoveDirectoryW(LongForm(path).c_str());
+}
+
+// A folder of the running test under the temporary folder, with a
+// non-ASCII name, removed with everything in it afterwards.
+class ScratchDir {
+public:
+   ScratchDir()
+   {
+      wchar_t temp[MAX_PATH + 1];
+      DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+      path_.assign(temp, n <= MAX_PATH ? n : 0);
+      path_ += L"ovtest-" + TestName() + L"-" + Wide(kMixed);
+      RemoveTree(path_);
+      EXPECT_TRUE(CreateDirectoryW(LongForm(path_).c_str(), nullptr));
+   }
+   ~ScratchDir() { RemoveTree(path_); }
+   ScratchDir(const ScratchDir &) = delete;
+   ScratchDir &operator=(const ScratchDir &) = delete;
+   const std::wstring &wide() const { return path_; }
+   std::string utf8() const { return Utf8(path_); }
+   std::wstring WidePath(const std::string &name) const { return path_ + L"\\" + Wide(name); }
+   std::string Utf8Path(const std::string &name) const { return utf8() + "\\" + name; }
+
+private:
+   std::wstring path_;
+};
+
+inline std::string ReadWholeFile(const std::wstring &path)
+{
+   std::string data;
+   FILE *file = _wfopen(LongForm(path).c_str(), L"rb");
+   char buf[4096];
+   for (size_t got; file != nullptr && (got = fread(buf, 1, sizeof buf, file)) > 0;) {
+      data.append(buf, got);
+   }
+   if (file != nullptr) {
+      fclose(file);
+   }
+   return data;
+}
+
+// Sets an environment variable for a scope; an empty one is removed after.
+class ScopedEnv {
+public:
+   ScopedEnv(const wchar_t *name, const std::wstring &value) : name_(name), old_(EnvVar(name))
+   {
+      SetEnvironmentVariableW(name, value.c_str());
+   }
+   ~ScopedEnv() { SetEnvironmentVariableW(name_, old_.empty() ? nullptr : old_.c_str()); }
+   ScopedEnv(const ScopedEnv &) = delete;
+   ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+   const wchar_t *name_;
+   std::wstring old_;
+};
+
+// How often `needle` occurs in `text`.
+inline size_t CountOf(const std::string &text, const std::string &needle)
+{
+   size_t count = 0;
+   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+      count++;
+   }
+   return count;
+}
+
+}  // namespace win32utest
