@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "lib/unicode/unicodeSimpleTypes.h"
@@ -248,27 +249,45 @@ const C *ParseDirective(const C *f, Directive &d)
 }
 
 // The va_list class of the value a directive consumes (A_NONE: none).
+// Table lookups rather than switches: this runs for every directive.
+enum ConvKind : uint8_t { K_NONE, K_INT, K_CHAR, K_PTR, K_FLOAT };
+
+struct ConvKinds {
+   ConvKind kind[128] = {};
+   constexpr ConvKinds()
+   {
+      for (char c : {'d', 'i', 'o', 'u', 'x', 'X', 'D', 'O', 'U'}) {
+         kind[static_cast<unsigned char>(c)] = K_INT;
+      }
+      kind['c'] = kind['C'] = K_CHAR;
+      kind['s'] = kind['S'] = kind['p'] = kind['n'] = K_PTR;
+      for (char c : {'e', 'E', 'f', 'F', 'g', 'G'}) {
+         kind[static_cast<unsigned char>(c)] = K_FLOAT;
+      }
+   }
+};
+
 inline ArgClass ValueClass(const Directive &d)
 {
-   switch (d.conv) {
-   case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
-   case 'D': case 'O': case 'U':
-      switch (d.length) {
-      case LM_L: return A_LONG;
-      case LM_LL: return A_INT64;
-      case LM_J: return A_INTMAX;
-      case LM_T: return A_PTRDIFF;
-      case LM_Z: return A_SIZE;
-      default: return A_INT;
-      }
-   case 'c': case 'C':
-      return A_INT;
-   case 's': case 'S': case 'p': case 'n':
-      return A_PTR;
-   case 'e': case 'E': case 'f': case 'F': case 'g': case 'G':
-      return d.length == LM_LL ? A_LDOUBLE : A_DOUBLE;
-   default:
-      return A_NONE;
+   static constexpr ConvKinds kKinds;
+   static constexpr ArgClass kIntClass[] = {
+      A_INT,      // LM_NONE
+      A_INT,      // LM_HH
+      A_INT,      // LM_H
+      A_LONG,     // LM_L
+      A_INT64,    // LM_LL
+      A_INTMAX,   // LM_J
+      A_PTRDIFF,  // LM_T
+      A_SIZE,     // LM_Z
+      A_INT,      // LM_I32
+   };
+   ConvKind k = d.conv < 128 ? kKinds.kind[d.conv] : K_NONE;
+   switch (k) {
+   case K_INT: return kIntClass[d.length];
+   case K_CHAR: return A_INT;
+   case K_PTR: return A_PTR;
+   case K_FLOAT: return d.length == LM_LL ? A_LDOUBLE : A_DOUBLE;
+   default: return A_NONE;
    }
 }
 
@@ -284,6 +303,9 @@ struct Args {
    {
       if (table != nullptr) {
          return table[pos - 1].i;
+      }
+      if (cls == A_INT) {
+         return va_arg(ap, int);
       }
       switch (cls) {
       case A_LONG: return va_arg(ap, long);
@@ -836,9 +858,19 @@ public:
             break;
          }
          Directive d;
-         const C *next = ParseDirective(f + 1, d);
-         if (next == nullptr) {
-            break;   // a '%' that ends the format ends the output
+         const C *next;
+         switch (f[1]) {
+         case 's': case 'd': case 'c': case 'u':
+            // A bare conversion, the most common directive in log lines.
+            d.conv = static_cast<unsigned>(f[1]);
+            next = f + 2;
+            break;
+         default:
+            next = ParseDirective(f + 1, d);
+            if (next == nullptr) {
+               return sink_.Finish();   // a '%' that ends the format ends the output
+            }
+            break;
          }
          if (d.bad || !Convert(d, fmt)) {
             sink_.Fail();
