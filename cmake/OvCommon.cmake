@@ -37,6 +37,10 @@ set(OV_WIN_SOURCES
    lib/misc/win32uRegistry.cpp
    lib/misc/windowsu.cpp
    common/log.cpp
+   hostChannel/hostPort.cpp
+   hostChannel/hostChannel.cpp
+   hostChannel/rpcOut.cpp
+   hostChannel/logToHost.cpp
 )
 
 # The build number in the log's fixed tag ("inst-build-N") and the custom

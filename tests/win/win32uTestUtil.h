@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cwchar>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -50,12 +50,7 @@ inline std::string Utf8(const std::wstring &w)
    return s.substr(0, n > 0 ? n : 0);
 }
 
-// Name of the running test, for scratch folders and keys.
-inline std::wstring TestName()
-{
-   const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-   return Wide(std::string(info->test_suite_name()) + "." + info->name());
-}
+inline std::string Str(long long value) { return std::to_string(value); }
 
 inline std::wstring EnvVar(const wchar_t *name)
 {
@@ -71,38 +66,21 @@ inline bool Exists(const std::wstring &path)
    return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline void RemoveTree(const std::wstring &path)
-{
-   WIN32_FIND_DATAW found;
-   HANDLE find = FindFirstFileW(LongForm(path + L"\\*").c_str(), &found);
-   for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
-      std::wstring child = LongForm(path + L"\\" + found.cFileName);
-      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..") &&
-          !DeleteFileW(child.c_str())) {
-         RemoveTree(path + L"\\" + found.cFileName);
-      }
-   }
-   if (find != INVALID_HANDLE_VALUE) {
-      FindClose(find);
-   }
-   RemoveDirectoryW(LongForm(path).c_str());
-}
-
 // A folder of the running test under the temporary folder, with a
-// non-ASCII name, removed with everything in it afterwards.
+// non-ASCII name, removed with the files and empty folders in it afterwards.
 class ScratchDir {
 public:
    ScratchDir()
    {
       wchar_t temp[MAX_PATH + 1];
       DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-      path_.assign(temp, n <= MAX_PATH ? n : 0);
-      path_ += L"ovtest-" + TestName() + L"-" + Wide(kMixed);
-      RemoveTree(path_);
+      const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+      path_ = std::wstring(temp, n <= MAX_PATH ? n : 0) + L"ovtest-" + Wide(test->name()) +
+              Wide(kMixed);
+      Remove();
       EXPECT_TRUE(CreateDirectoryW(LongForm(path_).c_str(), nullptr));
    }
-   ~ScratchDir() { RemoveTree(path_); }
+   ~ScratchDir() { Remove(); }
    ScratchDir(const ScratchDir &) = delete;
    ScratchDir &operator=(const ScratchDir &) = delete;
    const std::wstring &wide() const { return path_; }
@@ -111,38 +89,29 @@ public:
    std::string Utf8Path(const std::string &name) const { return utf8() + "\\" + name; }
 
 private:
+   void Remove() const
+   {
+      WIN32_FIND_DATAW found;
+      HANDLE find = FindFirstFileW(LongForm(path_ + L"\\*").c_str(), &found);
+      for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+         const std::wstring name = found.cFileName, child = LongForm(path_ + L"\\" + name);
+         if (name != L"." && name != L"..") {
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(child.c_str()) || RemoveDirectoryW(child.c_str());
+         }
+      }
+      find != INVALID_HANDLE_VALUE && FindClose(find);
+      RemoveDirectoryW(LongForm(path_).c_str());
+   }
+
    std::wstring path_;
 };
 
 inline std::string ReadWholeFile(const std::wstring &path)
 {
-   std::string data;
-   FILE *file = _wfopen(LongForm(path).c_str(), L"rb");
-   char buf[4096];
-   for (size_t got; file != nullptr && (got = fread(buf, 1, sizeof buf, file)) > 0;) {
-      data.append(buf, got);
-   }
-   if (file != nullptr) {
-      fclose(file);
-   }
-   return data;
+   std::ifstream in(LongForm(path).c_str(), std::ios::binary);
+   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-// Sets an environment variable for a scope; an empty one is removed after.
-class ScopedEnv {
-public:
-   ScopedEnv(const wchar_t *name, const std::wstring &value) : name_(name), old_(EnvVar(name))
-   {
-      SetEnvironmentVariableW(name, value.c_str());
-   }
-   ~ScopedEnv() { SetEnvironmentVariableW(name_, old_.empty() ? nullptr : old_.c_str()); }
-   ScopedEnv(const ScopedEnv &) = delete;
-   ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-   const wchar_t *name_;
-   std::wstring old_;
-};
 
 // How often `needle` occurs in `text`.
 inline size_t CountOf(const std::string &text, const std::string &needle)
@@ -152,6 +121,17 @@ inline size_t CountOf(const std::string &text, const std::string &needle)
       count++;
    }
    return count;
+}
+
+// What a call gave, with the errno and last error it left.
+template <typename Call>
+std::string Outcome(Call call)
+{
+   SetSentinels();
+   std::string value = call();
+   int err = errno;
+   DWORD lastError = GetLastError();
+   return value + ", errno " + Str(err) + ", last error " + Str(lastError);
 }
 
 }  // namespace win32utest

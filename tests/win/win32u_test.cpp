@@ -1,6 +1,6 @@
-// The UTF-8 wrappers of the wide file, process, module, service and
-// message-box functions and of those that return text, against the real
-// Wine API: each result, errno and last error is the wide call's own.
+// The UTF-8 wrappers of the wide file, process, module and service
+// functions and of those that return text, against the real Wine API: each
+// result, errno and last error must be the wide call's own.
 #include "lib/misc/win32u.h"
 #include "lib/misc/windowsu.h"
 
@@ -11,97 +11,52 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "common/log.h"
 #include "lib/misc/win32uInt.h"
 #include "tests/win/win32uTestUtil.h"
 
 using namespace win32utest;
+using namespace std::string_literals;
 
 namespace {
 
 // Started as this same program with kChildVar naming a report file, the
-// child writes what it was started with, before GoogleTest runs, and exits.
+// child writes what it was started with (in UTF-8), before GoogleTest runs.
 const wchar_t kChildVar[] = L"OV_WIN32U_TEST_CHILD_REPORT";
 const wchar_t kValueVar[] = L"OV_WIN32U_TEST_VALUE";
-const DWORD kChildExitCode = 7;
 
 int RunAsChildIfAsked()
 {
-   std::wstring reportPath = EnvVar(kChildVar);
-   if (reportPath.empty()) {
+   if (EnvVar(kChildVar).empty()) {
       return 0;
    }
    STARTUPINFOW si = {};
    GetStartupInfoW(&si);
    wchar_t cwd[MAX_PATH];
    GetCurrentDirectoryW(MAX_PATH, cwd);
-   std::wstring report = std::wstring(GetCommandLineW()) + L"\n" +
-                         (si.lpTitle != nullptr ? si.lpTitle : L"") + L"\n" + cwd + L"\n" +
-                         EnvVar(kValueVar);
-   FILE *file = _wfopen(reportPath.c_str(), L"wb");
-   if (file != nullptr) {
-      fwrite(report.data(), sizeof(wchar_t), report.size(), file);
-      fclose(file);
-   }
-   ExitProcess(kChildExitCode);
+   std::ofstream(EnvVar(kChildVar).c_str(), std::ios::binary)
+      << Utf8(GetCommandLineW() + L"\n"s + (si.lpTitle != nullptr ? si.lpTitle : L"") + L"\n" +
+              cwd + L"\n" + EnvVar(kValueVar));
+   ExitProcess(7);
 }
 
 const int gChildHook = RunAsChildIfAsked();
 
-std::wstring ThisProgram()
-{
-   wchar_t buf[MAX_PATH];
-   return std::wstring(buf, GetModuleFileNameW(nullptr, buf, MAX_PATH));
-}
-
-// What a call gave, with the errno and last error it left.
-std::string Outcome(const std::function<std::string()> &call)
-{
-   SetSentinels();
-   std::string value = call();
-   int err = errno;
-   DWORD lastError = GetLastError();
-   return value + ", errno " + std::to_string(err) + ", last error " + std::to_string(lastError);
-}
-
-std::string Str(long long value)
-{
-   return std::to_string(value);
-}
-
 // --- Win32U_Fopen, Win32U_Access, Win32U_Open ----------------------------------
 
-TEST(Win32UFiles, NonAsciiNamesAndTheCreatePermission)
+TEST(Win32UFiles, OpenReadsThePermissionWithCreateOnly)
 {
    ScratchDir dir;
-   const std::string readOnly = dir.Utf8Path(std::string("r") + kMixed);
-   const std::string writable = dir.Utf8Path(std::string("w") + kMixed);
-   // The permission argument is read with O_CREAT.
-   int fd = Win32U_Open(readOnly.c_str(), _O_CREAT | _O_WRONLY | _O_BINARY, _S_IREAD);
-   ASSERT_GE(fd, 0);
-   EXPECT_EQ(static_cast<int>(kMixed.size()), _write(fd, kMixed.data(), kMixed.size()));
-   _close(fd);
+   const std::string readOnly = dir.Utf8Path("r" + kMixed), writable = dir.Utf8Path("w" + kMixed);
+   int fd = Win32U_Open(readOnly.c_str(), _O_CREAT | _O_WRONLY, _S_IREAD);
+   EXPECT_TRUE(fd >= 0 && _close(fd) == 0);
    fd = Win32U_Open(writable.c_str(), _O_CREAT | _O_WRONLY, _S_IREAD | _S_IWRITE);
-   ASSERT_GE(fd, 0);
-   _close(fd);
-   EXPECT_EQ(kMixed, ReadWholeFile(Wide(readOnly)));   // created under the UTF-16 name
+   EXPECT_TRUE(fd >= 0 && _close(fd) == 0);
    EXPECT_EQ(-1, Win32U_Access(readOnly.c_str(), 2));
    EXPECT_EQ(0, Win32U_Access(writable.c_str(), 2));
-   FILE *in = Win32U_Fopen(readOnly.c_str(), "rb");
-   ASSERT_NE(nullptr, in);
-   char buf[16] = {};
-   EXPECT_EQ(kMixed.size(), fread(buf, 1, sizeof buf, in));
-   fclose(in);
-   EXPECT_EQ(kMixed, buf);
-   // No path: refused without reaching the runtime's parameter handler.
+   // No path: refused before the runtime's invalid-parameter handler.
    SetSentinels();
    EXPECT_EQ(nullptr, Win32U_Fopen(nullptr, "r"));
    EXPECT_EQ(EINVAL, errno);
@@ -110,47 +65,35 @@ TEST(Win32UFiles, NonAsciiNamesAndTheCreatePermission)
 TEST(Win32UFiles, LongPathRule)
 {
    ScratchDir dir;
-   const std::wstring base = dir.wide() + L"\\";
-   auto pathOf = [&](size_t units, wchar_t fill, const std::wstring &tail) {
-      return base + std::wstring(units - base.size() - tail.size(), fill) + tail;
+   auto pathOf = [&](size_t units, const std::wstring &tail) {
+      return dir.wide() + L"\\" + std::wstring(units - dir.wide().size() - 1 - tail.size(), 'x') +
+             tail;
    };
-   const struct {
-      const char *label;
-      std::wstring path;
-      bool prefixed, refused;
-   } cases[] = {
-      {"300 units", pathOf(300, L'n', L""), false, true},
-      {"260 units, the shortest refused", pathOf(260, L'm', L""), false, true},
-      {"260 units ending in a surrogate pair", pathOf(260, L'j', Wide(kSmile)), false, true},
-      {"259 units reach the runtime", pathOf(259, L'k', L""), false, false},
-      {"300 units behind \\\\?\\ are passed on", pathOf(300, L'p', Wide(kMixed)), true, false},
-   };
-   const struct {
-      const char *label;
-      std::function<bool(const char *)> succeeds;
-   } calls[] = {
-      {"Win32U_Fopen", [](const char *p) {
-          FILE *f = Win32U_Fopen(p, "w");
-          return f != nullptr && fclose(f) == 0;
-       }},
-      {"Win32U_Open", [](const char *p) {
-          int fd = Win32U_Open(p, _O_CREAT | _O_WRONLY, _S_IREAD | _S_IWRITE);
-          return fd >= 0 && _close(fd) == 0;
-       }},
-      {"Win32U_Access", [](const char *p) { return Win32U_Access(p, 0) == 0; }},
+   const struct { const char *label; std::wstring path; bool prefixed, refused; } cases[] = {
+      {"300 units", pathOf(300, L"3"), false, true},
+      {"260 units, the shortest refused", pathOf(260, L"2"), false, true},
+      {"260 units ending in a surrogate pair", pathOf(260, Wide(kSmile)), false, true},
+      {"259 units reach the runtime", pathOf(259, L"1"), false, false},
+      {"300 units behind \\\\?\\ are passed on", pathOf(300, Wide(kMixed)), true, false},
    };
    for (const auto &c : cases) {
-      std::string path = Utf8(c.prefixed ? LongForm(c.path) : c.path);
-      for (const auto &call : calls) {
-         SCOPED_TRACE(testing::Message() << c.label << ", " << call.label);
+      SCOPED_TRACE(c.label);
+      const std::string path = Utf8(c.prefixed ? LongForm(c.path) : c.path);
+      auto check = [&](const char *call, bool succeeded) {
+         int err = errno;
+         DWORD lastError = GetLastError();
+         EXPECT_EQ(!c.refused, succeeded) << call;
+         EXPECT_EQ(c.refused ? ENAMETOOLONG : kErrnoSentinel, err) << call;
+         EXPECT_TRUE(!c.refused || lastError == ERROR_FILENAME_EXCED_RANGE) << call << lastError;
+         EXPECT_EQ(!c.refused, Exists(c.path)) << call;
          SetSentinels();
-         EXPECT_EQ(!c.refused, call.succeeds(path.c_str()));
-         EXPECT_EQ(c.refused ? ENAMETOOLONG : kErrnoSentinel, errno);
-         if (c.refused) {
-            EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), GetLastError());
-         }
-         EXPECT_EQ(!c.refused, Exists(c.path));
-      }
+      };
+      SetSentinels();
+      FILE *f = Win32U_Fopen(path.c_str(), "w");
+      check("Win32U_Fopen", f != nullptr && fclose(f) == 0);
+      int fd = Win32U_Open(path.c_str(), _O_CREAT | _O_WRONLY, _S_IREAD | _S_IWRITE);
+      check("Win32U_Open", fd >= 0 && _close(fd) == 0);
+      check("Win32U_Access", Win32U_Access(path.c_str(), 0) == 0);
    }
 }
 
@@ -159,75 +102,46 @@ TEST(Win32UFiles, LongPathRule)
 TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
 {
    ScratchDir dir;
-   wchar_t buf[MAX_PATH];
-   std::wstring dll(buf, GetSystemDirectoryW(buf, MAX_PATH));
-   dll += L"\\version.dll";
-   const std::string file = dir.Utf8Path(std::string("v") + kMixed + ".dll");
-   ASSERT_TRUE(CopyFileW(dll.c_str(), Wide(file).c_str(), TRUE));
-   SetFileAttributesW(Wide(file).c_str(), FILE_ATTRIBUTE_READONLY);
+   wchar_t system[MAX_PATH];
+   GetSystemDirectoryW(system, MAX_PATH);
+   const std::string file = dir.Utf8Path("v" + kMixed + ".dll");
+   ASSERT_TRUE(CopyFileW((system + L"\\version.dll"s).c_str(), Wide(file).c_str(), TRUE));
    // An existing folder and file, a missing file and a service's name.
-   const std::string paths[] = {dir.utf8() + "\\", file, dir.Utf8Path(std::string("no") + kE),
-                                "RpcSs"};
-   std::unique_ptr<SC_HANDLE__, decltype(&CloseServiceHandle)> manager(
+   const std::string paths[] = {dir.utf8() + "\\", file, dir.Utf8Path("no" + kMixed), "RpcSs"};
+   std::unique_ptr<SC_HANDLE__, decltype(&CloseServiceHandle)> scm(
       OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT), CloseServiceHandle);
-   ASSERT_NE(nullptr, manager);
-   const SC_HANDLE scm = manager.get();
    const DWORD kOwner = OWNER_SECURITY_INFORMATION, kData = LOAD_LIBRARY_AS_DATAFILE,
-               kQuery = SERVICE_QUERY_STATUS;
-   ULARGE_INTEGER avail, total, none;
-   DWORD n = 0;
-   WIN32_FILE_ATTRIBUTE_DATA data;
+               kRead = GENERIC_READ;
+   ULARGE_INTEGER space;
+   DWORD n;
    char cmd[] = "x";
    wchar_t wideCmd[] = L"x";
    STARTUPINFOA si = {};
-   si.cb = sizeof si;
    STARTUPINFOW wideSi = {};
-   wideSi.cb = sizeof wideSi;
    PROCESS_INFORMATION pi;
-   auto loaded = [](HMODULE m) { return m != nullptr && FreeLibrary(m) ? "loaded" : "none"; };
-   auto opened = [](SC_HANDLE h) { return h && CloseServiceHandle(h) ? "opened" : "none"; };
-   auto closed = [](FILE *f) { return f != nullptr && fclose(f) == 0 ? "opened" : "none"; };
-   auto closedFd = [](int fd) { return fd >= 0 && _close(fd) == 0 ? "opened" : "none"; };
-   const struct {
-      const char *label;
-      std::function<std::string(const char *)> wrapped;
-      std::function<std::string(const wchar_t *)> direct;
-   } cases[] = {
+   auto loaded = [](HMODULE m) { return Str(m != nullptr && FreeLibrary(m)); };
+   auto opened = [](SC_HANDLE h) { return Str(h != nullptr && CloseServiceHandle(h)); };
+   auto closed = [](FILE *f) { return Str(f != nullptr && fclose(f) == 0); };
+   auto closedFd = [](int fd) { return Str(fd >= 0 && _close(fd) == 0); };
+   const struct { const char *label; std::function<std::string(const char *)> wrapped;
+                  std::function<std::string(const wchar_t *)> direct; } cases[] = {
       {"GetDriveType", [](const char *p) { return Str(Win32U_GetDriveType(p)); },
        [](const wchar_t *p) { return Str(GetDriveTypeW(p)); }},
-      {"GetDiskFreeSpaceEx", [&](const char *p) {
-          total.QuadPart = 0;
-          return Str(Win32U_GetDiskFreeSpaceEx(p, &avail, &total, &none)) + Str(total.QuadPart);
-       },
-       [&](const wchar_t *p) {
-          total.QuadPart = 0;
-          return Str(GetDiskFreeSpaceExW(p, &avail, &total, &none)) + Str(total.QuadPart);
-       }},
-      {"GetFileSecurity", [&](const char *p) {
-          n = 0;
-          return Str(Win32U_GetFileSecurity(p, kOwner, nullptr, 0, &n)) + Str(n);
-       },
-       [&](const wchar_t *p) {
-          n = 0;
-          return Str(GetFileSecurityW(p, kOwner, nullptr, 0, &n)) + Str(n);
-       }},
-      {"LoadLibraryEx",
-       [&](const char *p) { return loaded(Win32U_LoadLibraryEx(p, nullptr, kData)); },
-       [&](const wchar_t *p) { return loaded(LoadLibraryExW(p, nullptr, kData)); }},
-      {"OpenService", [&](const char *p) { return opened(Win32U_OpenService(scm, p, kQuery)); },
-       [&](const wchar_t *p) { return opened(OpenServiceW(scm, p, kQuery)); }},
+      {"GetDiskFreeSpaceEx",
+       [&](const char *p) { return Str(Win32U_GetDiskFreeSpaceEx(p, 0, &space, 0)); },
+       [&](const wchar_t *p) { return Str(GetDiskFreeSpaceExW(p, 0, &space, 0)); }},
+      {"GetFileSecurity", [&](auto p) { return Str(Win32U_GetFileSecurity(p, kOwner, 0, 0, &n)); },
+       [&](const wchar_t *p) { return Str(GetFileSecurityW(p, kOwner, 0, 0, &n)); }},
+      {"LoadLibraryEx", [&](auto p) { return loaded(Win32U_LoadLibraryEx(p, 0, kData)); },
+       [&](const wchar_t *p) { return loaded(LoadLibraryExW(p, 0, kData)); }},
+      {"OpenService", [&](auto p) { return opened(Win32U_OpenService(scm.get(), p, kRead)); },
+       [&](const wchar_t *p) { return opened(OpenServiceW(scm.get(), p, kRead)); }},
       {"GetFileAttributes", [](const char *p) { return Str(Win32U_GetFileAttributes(p)); },
+       [](const wchar_t *p) { return Str(static_cast<int>(GetFileAttributesW(p))); }},
+      {"CreateProcess",
+       [&](auto p) { return Str(Win32U_CreateProcess(p, cmd, 0, 0, 0, 0, 0, 0, &si, &pi)); },
        [&](const wchar_t *p) {
-          BOOL ok = GetFileAttributesExW(p, GetFileExInfoStandard, &data);
-          return Str(ok ? static_cast<int>(data.dwFileAttributes) : -1);
-       }},
-      {"CreateProcess", [&](const char *p) {
-          return Str(Win32U_CreateProcess(p, cmd, nullptr, nullptr, 0, 0, nullptr, nullptr, &si,
-                                          &pi));
-       },
-       [&](const wchar_t *p) {
-          return Str(CreateProcessW(p, wideCmd, nullptr, nullptr, 0, 0, nullptr, nullptr, &wideSi,
-                                    &pi));
+          return Str(CreateProcessW(p, wideCmd, 0, 0, 0, 0, 0, 0, &wideSi, &pi));
        }},
       {"Fopen", [&](const char *p) { return closed(Win32U_Fopen(p, "rb")); },
        [&](const wchar_t *p) { return closed(_wfopen(p, L"rb")); }},
@@ -235,7 +149,7 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
        [](const wchar_t *p) { return Str(_waccess(p, 0)); }},
       {"Open", [&](const char *p) { return closedFd(Win32U_Open(p, _O_RDONLY)); },
        [&](const wchar_t *p) { return closedFd(_wopen(p, _O_RDONLY)); }},
-      // Last, as it changes into the folder.
+      // Last, as it moves into the folder.
       {"SetCurrentDirectory", [](const char *p) { return Str(Win32U_SetCurrentDirectory(p)); },
        [](const wchar_t *p) { return Str(SetCurrentDirectoryW(p)); }},
    };
@@ -244,7 +158,7 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
    for (const auto &c : cases) {
       for (const std::string &path : paths) {
          SCOPED_TRACE(testing::Message() << c.label << "(\"" << path << "\")");
-         std::wstring wide = Wide(path);
+         const std::wstring wide = Wide(path);
          std::string direct = Outcome([&] { return c.direct(wide.c_str()); });
          EXPECT_EQ(direct, Outcome([&] { return c.wrapped(path.c_str()); }));
       }
@@ -252,133 +166,72 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
    SetCurrentDirectoryW(saved);
 }
 
-void LogOneMissingFile(const std::wstring &logFolder, const std::string &missing)
-{
-   // A death-test child, so its log state is fresh.
-   ScopedEnv tmp(L"TMP", logFolder);
-   Inst_SetupLogging("win32u", nullptr, "win32u.log", nullptr);
-   SetSentinels();
-   int result = Win32U_GetFileAttributes(missing.c_str());
-   bool kept = GetLastError() == ERROR_FILE_NOT_FOUND && errno == kErrnoSentinel;
-   Inst_EndLogging();
-   exit(result == -1 && kept ? 0 : 1);
-}
-
-TEST(Win32UGetFileAttributesDeathTest, MissingFileLogsOneLine)
-{
-   ScratchDir dir;
-   std::string missing = dir.Utf8Path(std::string("none") + kEuro);
-   EXPECT_EXIT(LogOneMissingFile(dir.wide(), missing), testing::ExitedWithCode(0), "");
-   std::string log = ReadWholeFile(dir.WidePath("win32u.log"));
-   EXPECT_EQ(1u, CountOf(log, "Win32U_GetFileAttributes: GetFileAttributesExW(\"" + missing +
-                                 "\", ...) failed, error: 2\r\n"))
-      << log;
-   EXPECT_EQ(1u, CountOf(log, "\n")) << log;
-}
-
 // --- Win32U_CreateProcess ----------------------------------------------------
 
 TEST(Win32UCreateProcess, ChildGetsTheConvertedArguments)
 {
    ScratchDir dir;
-   std::wstring report = dir.WidePath("report.txt");
-   std::wstring block = std::wstring(kChildVar) + L"=" + report + L'\0' + kValueVar + L"=block" +
-                        Wide(kSmile) + L'\0' + L"SystemRoot=" + EnvVar(L"SystemRoot") + L'\0';
-   const struct {
-      const char *label;
-      DWORD flags;
-      wchar_t *environment;
-      std::wstring value;
-   } cases[] = {
-      // The wrapper adds CREATE_UNICODE_ENVIRONMENT by itself.
-      {"inherited environment", 0, nullptr, Wide(kMixed)},
-      {"wide block passed unconverted", CREATE_UNICODE_ENVIRONMENT, &block[0],
-       L"block" + Wide(kSmile)},
-   };
-   ScopedEnv child(kChildVar, report);
-   ScopedEnv value(kValueVar, Wide(kMixed));
-   std::string commandLine = "\"" + Utf8(ThisProgram()) + "\" " + kMixed + " \"two " + kE + "\"";
-   std::string title = std::string("Title ") + kSmile + kEuro;
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.label);
+   const std::wstring report = dir.WidePath("report.txt");
+   std::wstring block = kChildVar + L"="s + report + L'\0' + kValueVar + L"=block" + Wide(kSmile) +
+                        L'\0' + L"SystemRoot=" + EnvVar(L"SystemRoot") + L'\0';
+   wchar_t self[MAX_PATH];
+   const std::string program = Utf8(std::wstring(self, GetModuleFileNameW(0, self, MAX_PATH)));
+   const std::string commandLine = "\"" + program + "\" " + kMixed + " \"two " + kE + "\"";
+   std::string title = "Title " + kMixed;
+   auto run = [&](DWORD flags, wchar_t *environment) {
       STARTUPINFOA si = {};
       si.cb = sizeof si;
       si.lpTitle = &title[0];
-      std::vector<char> cmd(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
+      std::string cmd = commandLine;
       PROCESS_INFORMATION pi = {};
-      ASSERT_TRUE(Win32U_CreateProcess(Utf8(ThisProgram()).c_str(), cmd.data(), nullptr, nullptr,
-                                       FALSE, c.flags, c.environment, dir.utf8().c_str(), &si,
-                                       &pi));
+      DWORD code = Win32U_CreateProcess(program.c_str(), &cmd[0], 0, 0, 0, flags, environment,
+                                        dir.utf8().c_str(), &si, &pi);
       WaitForSingleObject(pi.hProcess, 30000);
-      DWORD code = 0;
       GetExitCodeProcess(pi.hProcess, &code);
       CloseHandle(pi.hThread);
       CloseHandle(pi.hProcess);
-      EXPECT_EQ(kChildExitCode, code);
-      std::string got = ReadWholeFile(report);
-      EXPECT_EQ(Wide(commandLine) + L"\n" + Wide(title) + L"\n" + dir.wide() + L"\n" + c.value,
-                std::wstring(reinterpret_cast<const wchar_t *>(got.data()), got.size() / 2));
-   }
+      return Str(code) + ": " + ReadWholeFile(report);
+   };
+   const std::string expected = "7: " + commandLine + "\n" + title + "\n" + dir.utf8() + "\n";
+   // The child sees the report variable, so it is removed again on every path.
+   SetEnvironmentVariableW(kChildVar, report.c_str());
+   SetEnvironmentVariableW(kValueVar, Wide(kMixed).c_str());
+   // The wrapper adds CREATE_UNICODE_ENVIRONMENT itself for the inherited one.
+   EXPECT_EQ(expected + kMixed, run(0, nullptr));
+   SetEnvironmentVariableW(kChildVar, nullptr);
+   SetEnvironmentVariableW(kValueVar, nullptr);
+   EXPECT_EQ(expected + "block" + kSmile, run(CREATE_UNICODE_ENVIRONMENT, &block[0]));
 }
 
 // --- Win32U_GetTempPath, Win32U_GetSystemDirectory -------------------------------
 
 TEST(Win32UDirectories, MatchTheWideCalls)
 {
-   ScratchDir dir;
-   // 258 units, the longest TMP Wine takes, mostly multi-byte: over 400 UTF-8 bytes.
-   std::wstring longTmp = dir.wide() + L"\\";
-   while (longTmp.size() + 4 <= 258) {
-      longTmp += Wide(kMixed);
-   }
-   longTmp.resize(258, L'x');
-   ASSERT_TRUE(CreateDirectoryW(LongForm(longTmp).c_str(), nullptr));
-   const struct {
-      const char *label;
-      bool system;
-      std::wstring tmp;
-   } cases[] = {
-      {"Win32U_GetTempPath", false, EnvVar(L"TMP")},
-      {"Win32U_GetTempPath, long non-ASCII TMP", false, longTmp},
-      {"Win32U_GetSystemDirectory", true, EnvVar(L"TMP")},
-   };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.label);
-      ScopedEnv tmp(L"TMP", c.tmp);
+   for (const bool system : {false, true}) {
+      SCOPED_TRACE(system ? "Win32U_GetSystemDirectory" : "Win32U_GetTempPath");
       wchar_t wide[MAX_PATH];
-      DWORD n = c.system ? GetSystemDirectoryW(wide, MAX_PATH) : GetTempPathW(MAX_PATH, wide);
+      DWORD n = system ? GetSystemDirectoryW(wide, MAX_PATH) : GetTempPathW(MAX_PATH, wide);
       const std::string expected = Utf8(std::wstring(wide, n));
-      auto call = [&](char *buf, DWORD size) {
-         return c.system ? Win32U_GetSystemDirectory(buf, size) : Win32U_GetTempPath(size, buf);
-      };
       const DWORD len = static_cast<DWORD>(expected.size());
-      std::vector<char> buf(len + 2, '#');
+      auto call = [&](char *buf, DWORD size) {
+         return system ? Win32U_GetSystemDirectory(buf, size) : Win32U_GetTempPath(size, buf);
+      };
+      std::string buf(len + 2, '#');
       SetSentinels();
       EXPECT_EQ(len + 1, call(nullptr, 0));
-      EXPECT_EQ(len + 1, call(buf.data(), 0));   // size 0: only the size is asked for
-      EXPECT_EQ('#', buf[0]);
-      EXPECT_EQ(len, call(buf.data(), len + 1));
-      EXPECT_EQ(expected + '\0' + '#', std::string(buf.data(), len + 2));
+      EXPECT_EQ(len + 1, call(&buf[0], 0));   // size 0: only the size is asked for
+      EXPECT_EQ(len, call(&buf[0], len + 1));
+      EXPECT_EQ(expected + '\0' + '#', buf);
       EXPECT_EQ(kErrnoSentinel, errno);
       EXPECT_EQ(kLastErrorSentinel, GetLastError());
    }
 }
 
 // A stand-in for GetTempPathW on a system with long temporary paths: each
-// call returns the next scripted value, with that many units of text when
-// they fit, and fails on 0.
-std::wstring NonAsciiPath(size_t units)
-{
-   std::wstring path = L"C:\\";
-   while (path.size() < units) {
-      path += path.size() + 2 <= units ? Wide(kSmile) : Wide(kE);
-   }
-   return path;
-}
-
+// call returns the next scripted value (the last repeats) and writes that
+// many units of é when they fit; 0 fails.
 struct Script {
-   std::vector<DWORD> returns;
-   std::vector<DWORD> capacities;   // the buffer of each call
+   std::vector<DWORD> returns, capacities;   // capacities: the buffer of each call
 };
 
 DWORD ScriptedQuery(utf16_t *buffer, DWORD capacity, void *context)
@@ -389,41 +242,37 @@ DWORD ScriptedQuery(utf16_t *buffer, DWORD capacity, void *context)
    if (result == 0) {
       SetLastError(ERROR_ACCESS_DENIED);
    } else if (result < capacity) {
-      memcpy(buffer, NonAsciiPath(result).c_str(), (result + 1) * sizeof(wchar_t));
+      std::fill(buffer, buffer + result, L'\u00E9');
+      buffer[result] = 0;
    }
    return result;
 }
 
-TEST(Win32UDirectories, GrowLoop)
+TEST(Win32UDirectories, GrowLoopOfCopyDirectory)
 {
-   const struct {
-      const char *label;
-      std::vector<DWORD> returns, capacities;
-   } cases[] = {
+   const struct { const char *label; std::vector<DWORD> returns, capacities; } cases[] = {
       {"300 units: grows to the reported size", {301, 300}, {260, 301}},
       {"259 units fit the first buffer", {259}, {260}},
       {"260 units do not", {261, 260}, {260, 261}},
       {"text growing between calls", {301, 401, 400}, {260, 301, 401}},
       {"a report equal to the buffer still enlarges it", {260, 4}, {260, 261}},
-      {"first call failing", {0}, {260}},
       {"second call failing", {301, 0}, {260, 301}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
       const bool fails = c.returns.back() == 0;
-      const std::string expected = fails ? "" : Utf8(NonAsciiPath(c.returns.back()));
-      std::vector<char> buf(expected.size() + 1, '#');
-      for (bool withBuffer : {true, false}) {
+      const std::string expected = Utf8(std::wstring(c.returns.back(), L'\u00E9'));
+      std::string buf(expected.size() + 1, '#');
+      for (DWORD size : {static_cast<DWORD>(buf.size()), 0ul}) {
          Script script{c.returns, {}};
          SetSentinels();
-         DWORD size = withBuffer ? static_cast<DWORD>(buf.size()) : 0;
          DWORD got = win32u::CopyDirectory(ScriptedQuery, &script, size ? &buf[0] : nullptr, size);
          EXPECT_EQ(c.capacities, script.capacities);
          EXPECT_EQ(kErrnoSentinel, errno);
          EXPECT_EQ(fails ? ERROR_ACCESS_DENIED : kLastErrorSentinel, GetLastError());
          // With a buffer the length, without one the size needed; 0 on failure.
-         EXPECT_EQ(fails ? 0 : expected.size() + (withBuffer ? 0 : 1), got);
-         EXPECT_EQ(fails ? "#" : expected + '\0', std::string(buf.data(), buf.size()));
+         EXPECT_EQ(fails ? 0 : expected.size() + (size ? 0 : 1), got);
+         EXPECT_EQ(fails ? "#" : expected + '\0', buf);
       }
    }
 }
@@ -433,26 +282,19 @@ TEST(Win32UDirectories, GrowLoop)
 TEST(Win32UFormatMessage, MatchesTheWideCall)
 {
    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-   const struct {
-      const char *label;
-      DWORD id, language;
-   } cases[] = {{"language 0", 2, 0}, {"language 1024", 2, 1024}, {"language 1033", 2, 1033},
-                {"an unknown message", 0x2BADF00D, 0}};
+   // The three accepted languages, and a message that does not exist.
+   const DWORD cases[][2] = {{2, 0}, {2, 1024}, {2, 1033}, {0x2BADF00D, 0}};   // id, language
    for (const auto &c : cases) {
-      SCOPED_TRACE(c.label);
-      std::vector<wchar_t> wide(32768);
-      DWORD n = 0;
-      char *message = nullptr;
-      std::string direct = Outcome([&] {
-         n = FormatMessageW(flags, nullptr, c.id, c.language, wide.data(), 32768, nullptr);
-         return Str(n != 0);
-      });
-      EXPECT_EQ(direct, Outcome([&] {
-                   message = Win32U_FormatMessage(flags, nullptr, c.id, c.language);
-                   return Str(message != nullptr);
-                }));
-      EXPECT_EQ(c.id == 2, n != 0);
-      EXPECT_EQ(Utf8(std::wstring(wide.data(), n)), message != nullptr ? message : "");
+      SCOPED_TRACE(testing::Message() << "message " << c[0] << ", language " << c[1]);
+      std::wstring wide(32768, L'\0');
+      SetSentinels();
+      wide.resize(FormatMessageW(flags, nullptr, c[0], c[1], &wide[0], 32768, nullptr));
+      const DWORD error = GetLastError();
+      SetSentinels();
+      char *message = Win32U_FormatMessage(flags, nullptr, c[0], c[1]);
+      EXPECT_EQ(error, GetLastError());
+      EXPECT_EQ(kErrnoSentinel, errno);
+      EXPECT_EQ(c[0] == 2 ? Utf8(wide) : "(null)", message != nullptr ? message : "(null)");
       free(message);
    }
 }
@@ -461,38 +303,22 @@ TEST(Win32UFormatMessage, MatchesTheWideCall)
 
 TEST(Win32UDeathTest, ProgrammingErrorsEndTheProcess)
 {
-   STARTUPINFOA si = {};
-   si.cb = sizeof si;
-   STARTUPINFOEXA big = {};
+   STARTUPINFOEXA small = {}, big = {};
    big.StartupInfo.cb = sizeof(STARTUPINFOEXW) + 1;
-   char cmd[] = "x";
-   char block[] = "A=1\0";
+   char cmd[] = "x", block[] = "A=1\0";
    PROCESS_INFORMATION pi;
    UINT systemLen = Win32U_GetSystemDirectory(nullptr, 0) - 1;
-   std::vector<char> buf(systemLen + 1);
-   const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-   const struct {
-      const char *label;
-      std::function<void()> call;
-      const char *message;
-   } cases[] = {
-      {"invalid UTF-8", [] { Win32U_GetDriveType("C:\\\xC3"); }, "NOT_IMPLEMENTED lib/"},
-      {"narrow environment block", [&] {
-          Win32U_CreateProcess(nullptr, cmd, nullptr, nullptr, 0, 0, block, nullptr, &si, &pi);
-       },
-       "VERIFY lib/misc/win32u:"},
-      {"start-up record larger than STARTUPINFOEXW", [&] {
-          Win32U_CreateProcess(nullptr, cmd, nullptr, nullptr, 0, 0, nullptr, nullptr,
-                               &big.StartupInfo, &pi);
-       },
-       "VERIFY lib/misc/win32u:"},
-      {"directory one byte longer than the buffer",
-       [&] { Win32U_GetSystemDirectory(buf.data(), systemLen); }, "VERIFY lib/misc/windowsu:"},
-      {"FormatMessage allocating its buffer",
-       [&] { Win32U_FormatMessage(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, 2, 0); },
-       "VERIFY lib/misc/windowsu:"},
-      {"FormatMessage in German", [&] { Win32U_FormatMessage(flags, nullptr, 2, 1031); },
-       "VERIFY lib/misc/windowsu:"},
+   std::string buf(systemLen + 1, '#');
+   const struct { const char *label, *message; std::function<void()> call; } cases[] = {
+      {"invalid UTF-8 argument", "NOT_IMPLEMENTED lib/", [] { Win32U_GetDriveType("C:\\\xC3"); }},
+      {"narrow environment block", "VERIFY lib/misc/win32u:",
+       [&] { Win32U_CreateProcess(0, cmd, 0, 0, 0, 0, block, 0, &small.StartupInfo, &pi); }},
+      {"start-up record larger than STARTUPINFOEXW", "VERIFY lib/misc/win32u:",
+       [&] { Win32U_CreateProcess(0, cmd, 0, 0, 0, 0, 0, 0, &big.StartupInfo, &pi); }},
+      {"directory one byte longer than the buffer", "VERIFY lib/misc/windowsu:",
+       [&] { Win32U_GetSystemDirectory(&buf[0], systemLen); }},
+      {"FormatMessage allocating its buffer", "VERIFY lib/misc/windowsu:",
+       [] { Win32U_FormatMessage(FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, 2, 0); }},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);

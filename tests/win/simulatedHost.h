@@ -1,0 +1,74 @@
+// The hypervisor's side of the host port interface, for tests under Wine.
+//
+// There a user-mode port access faults (EXCEPTION_PRIV_INSTRUCTION). While a
+// SimulatedHost exists (one at a time), a vectored exception handler decodes
+// the faulting instruction (ED in eax,dx; F3 6E rep outsb; F3 6C rep insb),
+// answers from and into the saved registers, steps over it and resumes.
+// The host checks what the guest sends (magic, ports, channel, cookies,
+// zero-extended last piece, direction flag) and lists breaches in
+// violations; it puts junk into the upper halves of the registers it answers
+// in, which the guest must ignore.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+class SimulatedHost {
+public:
+   SimulatedHost();
+   ~SimulatedHost();
+   SimulatedHost(const SimulatedHost &) = delete;
+   SimulatedHost &operator=(const SimulatedHost &) = delete;
+
+   bool present = true;  // false: no hypervisor, nothing answers
+   bool highBandwidth = false;
+   bool refuseCookieOpen = false;
+   bool refusePlainOpen = false;
+   // Replies to the coming requests in order, then "1 "; kNoReply leaves the
+   // "message waiting" bit clear.
+   std::deque<std::string> replies;
+   static const char kNoReply[];
+   // Call number n (counting every call) gets only this status.
+   std::map<size_t, uint16_t> injectStatus;
+   // Call number n is served, but its answer names message type 9.
+   std::set<size_t> injectWrongType;
+
+   // Every call as "O+ S5 P'hell' P'o' R G'1 ' A1 C": O open (+: asking for
+   // cookies), S size, P piece, R receive size, G reply piece (G0: given
+   // up), A acknowledgement, C close, HO / HI high-bandwidth out / in; the
+   // quoted bytes moved; "!" marks an injected answer.
+   std::string trace;
+   std::vector<uint32_t> opens;  // ebx of each open
+   std::vector<std::string> requests;
+   std::vector<std::string> violations;
+   uint64_t seen[7] = {};  // rax, rbx, rcx, rdx, rsi, rdi, rbp at the last call
+   size_t OpenChannels() const { return channels_.size(); }
+
+private:
+   struct Channel {
+      uint32_t cookie1, cookie2;
+      bool sizeKnown = false;
+      size_t expected = 0;
+      std::string incoming;
+      bool hasReply = false;
+      std::string reply;
+      size_t replyPos = 0;
+   };
+   static LONG CALLBACK Handler(EXCEPTION_POINTERS *info);
+   std::string Serve(CONTEXT *c, unsigned char op);
+   uint32_t Open(CONTEXT *c, uint32_t ebx);
+   uint32_t Take(Channel *ch, const std::string &bytes);
+   std::string Give(Channel *ch, size_t n, uint32_t *status);
+
+   void *handler_;
+   size_t calls_ = 0;
+   uint16_t nextId_ = 7;
+   uint32_t nextCookie_ = 0x13572468;
+   std::map<uint16_t, Channel> channels_;
+};
