@@ -20,34 +20,13 @@ constexpr size_t kFormatLimit = LOG_LINE_MAX_TEXT + 1;
 static_assert(kFormatLimit + 2 == LOG_LINE_BUFFER_SIZE,
               "the LF and the terminator must fit after the longest text");
 
-// Length of the longest prefix of s[0, len) that ends on a whole UTF-8
-// sequence. Text_Vsnprintf already cuts this way when a text does not fit;
-// this is for the engine's other failure, which leaves what it wrote as it
-// was.
-size_t Utf8CutPoint(const char *s, size_t len)
-{
-   if (len == 0) {
-      return 0;
-   }
-   size_t lead = len - 1;
-   while (lead > 0 && (static_cast<unsigned char>(s[lead]) & 0xC0) == 0x80) {
-      lead--;
-   }
-   unsigned b = static_cast<unsigned char>(s[lead]);
-   size_t announced = b < 0x80 ? 1
-                      : (b & 0xE0) == 0xC0 ? 2
-                      : (b & 0xF0) == 0xE0 ? 3
-                      : (b & 0xF8) == 0xF0 ? 4
-                      : 0;
-   return announced == len - lead ? len : lead;
-}
-
 // After a failed Text_Vsnprintf into buf + used: the bytes it kept.
 size_t KeptAfterFailure(const char *buf, size_t used)
 {
    size_t room = kFormatLimit - used;
    size_t kept = strnlen(buf + used, room - 1);
-   return Utf8CutPoint(buf + used, kept);
+   // Text_Vsnprintf has already cut it on a whole UTF-8 sequence.
+   return kept;
 }
 
 // Text_Vsnprintf over a variadic list, for the suffix.
