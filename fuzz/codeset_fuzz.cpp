@@ -1,13 +1,9 @@
-// libFuzzer harness: the built-in UTF-8 / UTF-16LE converters against ICU.
-//
-// The input bytes are taken both as UTF-8 and as UTF-16LE and converted to
-// the other form through both converters in all three modes. Any
-// difference between the converters in success or output aborts, as does
-// a result without its four zero bytes, a mode-0 result that does not
-// convert back to the input, a mode-1/2 result that is not itself valid,
-// or a validity check that disagrees with mode 0. The input lives in a
-// heap block of its exact size, so ASan sees any read past it.
-#include <cstddef>
+// libFuzzer harness: the input, as UTF-8 and as UTF-16LE, converted to the
+// other form by the built-in converter and ICU's in all three modes, and by
+// the ICU path of the strict functions (at an even and an odd address).
+// Aborts on any disagreement, a result without its four zero bytes, a
+// success that does not follow validity and mode, or a result that does
+// not convert back. Exact-size inputs let ASan see any overread.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,10 +15,6 @@
 
 namespace {
 
-typedef bool (*ConvertFn)(const char *codeIn, const char *bufIn,
-                          size_t sizeIn, const char *codeOut, int mode,
-                          char **bufOut, size_t *sizeOut);
-
 struct Result {
    bool ok = false;
    std::string bytes;
@@ -30,28 +22,32 @@ struct Result {
 
 [[noreturn]] void Fail(const char *what, const char *from, int mode)
 {
-   fprintf(stderr, "codeset_fuzz: %s (%s input, mode %d)\n", what, from,
-           mode);
+   fprintf(stderr, "codeset_fuzz: %s (%s input, mode %d)\n", what, from, mode);
    abort();
 }
 
-Result Convert(ConvertFn f, const char *from, const char *in, size_t n,
+// Way 0: the built-in converter; 1: ICU's converters; 2: the ICU path of
+// the strict functions (mode 0 only).
+Result Convert(int way, const char *from, const char *in, size_t n,
                const char *to, int mode)
 {
    Result r;
    char *out = nullptr;
    size_t size = 0;
-   r.ok = f(from, in, n, to, mode, &out, &size);
-   if (!r.ok) {
-      if (out != nullptr) {
-         Fail("failure left a buffer", from, mode);
-      }
-      return r;
+   if (way < 2) {
+      r.ok = (way == 1 ? CodeSetIcuConvert : CodeSetBuiltinConvert)(
+         from, in, n, to, mode, &out, &size);
+   } else {
+      r.ok = (from[4] == '8' ? CodeSetIcuUtf8ToUtf16le
+                             : CodeSetIcuUtf16leToUtf8)(in, n, &out, &size);
    }
-   if (memcmp(out + size, "\0\0\0\0", 4) != 0) {
-      Fail("result without its four zero bytes", from, mode);
+   if (r.ok ? memcmp(out + size, "\0\0\0\0", 4) != 0 : out != nullptr) {
+      Fail("result without its four zero bytes, or failure with a buffer",
+           from, mode);
    }
-   r.bytes.assign(out, size);
+   if (r.ok) {
+      r.bytes.assign(out, size);
+   }
    free(out);
    return r;
 }
@@ -62,41 +58,31 @@ bool IsValid(const char *code, const std::string &s)
                          : CodeSet_IsValidUtf16le(s.data(), s.size());
 }
 
-void Check(const char *from, const char *to, const char *in, size_t n)
+void Check(const char *from, const char *to, const char *in,
+           const char *unaligned, size_t n)
 {
    bool valid = IsValid(from, std::string(in, n));
    for (int mode = 0; mode < 3; mode++) {
-      Result icu = Convert(CodeSetIcuConvert, from, in, n, to, mode);
-      Result builtin = Convert(CodeSetBuiltinConvert, from, in, n, to, mode);
-      if (icu.ok != builtin.ok) {
-         Fail("the converters disagree on success", from, mode);
+      Result builtin = Convert(0, from, in, n, to, mode);
+      // In mode 0 the ICU path too, at an even and at an odd address.
+      for (int way = 1; way <= (mode == 0 ? 3 : 1); way++) {
+         Result r = Convert(way < 3 ? way : 2, from, way < 3 ? in : unaligned,
+                            n, to, mode);
+         if (r.ok != builtin.ok || r.bytes != builtin.bytes) {
+            Fail("ICU and the built-in converter disagree", from, mode);
+         }
       }
-      if (icu.bytes != builtin.bytes) {
-         Fail("the converters disagree on the text", from, mode);
-      }
-      if (mode == 0 && builtin.ok != valid) {
-         Fail("validity check disagrees with mode 0", from, mode);
-      }
-      if (mode != 0 && !builtin.ok) {
-         Fail("modes 1 and 2 never fail on UTF text", from, mode);
+      if (builtin.ok != (valid || mode != 0)) {
+         Fail("success does not follow validity and mode", from, mode);
       }
       if (!builtin.ok) {
          continue;
       }
-      // The output is valid in its encoding, and converts back: to the
-      // input itself when the input was valid.
-      if (!IsValid(to, builtin.bytes)) {
-         Fail("output is not valid", from, mode);
-      }
-      for (ConvertFn f : {CodeSetIcuConvert, CodeSetBuiltinConvert}) {
-         Result back = Convert(f, to, builtin.bytes.data(),
-                               builtin.bytes.size(), from, 0);
-         if (!back.ok) {
-            Fail("output does not convert back", from, mode);
-         }
-         if (valid && back.bytes != std::string(in, n)) {
-            Fail("round trip is not the identity", from, mode);
-         }
+      Result back = Convert(0, to, builtin.bytes.data(),
+                            builtin.bytes.size(), from, 0);
+      // A valid output converts back; to the input when that was valid.
+      if (!back.ok || (valid && back.bytes != std::string(in, n))) {
+         Fail("output is invalid or does not convert back", from, mode);
       }
    }
 }
@@ -105,16 +91,18 @@ void Check(const char *from, const char *to, const char *in, size_t n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-   // An exact-size copy: libFuzzer's own buffer may have slack after it.
+   // libFuzzer's own buffer may have slack after it.
    char *in = static_cast<char *>(malloc(size == 0 ? 1 : size));
-   if (in == nullptr) {
-      return 0;
-   }
-   if (size != 0) {
+   char *odd = static_cast<char *>(malloc(size + 1));
+   if (in != nullptr && odd != nullptr && size != 0) {
       memcpy(in, data, size);
+      memcpy(odd + 1, data, size);
    }
-   Check("UTF-8", "UTF-16LE", in, size);
-   Check("UTF-16LE", "UTF-8", in, size);
+   if (in != nullptr && odd != nullptr) {
+      Check("UTF-8", "UTF-16LE", in, odd + 1, size);
+      Check("UTF-16LE", "UTF-8", in, odd + 1, size);
+   }
    free(in);
+   free(odd);
    return 0;
 }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <mutex>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -53,6 +53,7 @@ typedef void (*UConverterFromUCallback)(const void *context,
 #else
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
+#include <unicode/ustring.h>
 #endif
 
 namespace {
@@ -128,6 +129,14 @@ struct IcuFunctions {
    // Indexed by mode: stop, substitute, skip.
    UConverterToUCallback toU[3];
    UConverterFromUCallback fromU[3];
+   // ICU's direct UTF-8 functions, several times faster than a pair of
+   // converters on the short texts the library converts most. Optional:
+   // null where the library lacks them, and the converters stand in.
+   UChar *(*strFromUtf8)(UChar *dest, int32_t destCapacity,
+                         int32_t *pDestLength, const char *src,
+                         int32_t srcLength, UErrorCode *err);
+   char *(*strToUtf8)(char *dest, int32_t destCapacity, int32_t *pDestLength,
+                      const UChar *src, int32_t srcLength, UErrorCode *err);
 };
 
 // Warnings are negative in ICU, errors positive.
@@ -137,26 +146,6 @@ bool IcuFailed(UErrorCode err)
 }
 
 #ifdef _WIN32
-class LibraryOwner {
-public:
-   LibraryOwner() = default;
-   ~LibraryOwner() { Reset(nullptr); }
-   LibraryOwner(const LibraryOwner &) = delete;
-   LibraryOwner &operator=(const LibraryOwner &) = delete;
-
-   void Reset(HMODULE module)
-   {
-      if (module_ != nullptr) {
-         FreeLibrary(module_);
-      }
-      module_ = module;
-   }
-   HMODULE Get() const { return module_; }
-
-private:
-   HMODULE module_ = nullptr;
-};
-
 // Only the system folder: a DLL of that name next to the installer or in
 // the current folder must not be picked up.
 HMODULE LoadSystemLibrary(const wchar_t *name)
@@ -209,24 +198,14 @@ bool ResolveAll(HMODULE m, IcuFunctions *f)
 #endif
 
 // Converters kept open between conversions: opening the two a conversion
-// needs costs several times more than converting a path with them. Shared
-// by all threads; a converter is used by one conversion at a time.
+// needs costs several times more than converting a path with them. No
+// lock: the library is single-threaded by contract (one custom action at a
+// time), and nothing re-enters a conversion while one runs.
 class ConverterPool {
 public:
-   explicit ConverterPool(const IcuFunctions &icu) : icu_(icu) {}
-   ~ConverterPool()
-   {
-      for (size_t i = 0; i < count_; i++) {
-         icu_.close(idle_[i].cnv);
-      }
-   }
-   ConverterPool(const ConverterPool &) = delete;
-   ConverterPool &operator=(const ConverterPool &) = delete;
-
    // An idle converter opened under this exact name, or null.
    UConverter *Take(const char *name)
    {
-      std::lock_guard<std::mutex> hold(lock_);
       for (size_t i = count_; i-- > 0;) {
          if (strcmp(idle_[i].name, name) == 0) {
             UConverter *cnv = idle_[i].cnv;
@@ -237,21 +216,18 @@ public:
       return nullptr;
    }
 
-   // Keeps the converter for a later Take, or closes it when the pool is
-   // full or the name too long to keep.
-   void Give(const char *name, UConverter *cnv)
+   // Keeps the converter for a later Take; false (the caller closes it)
+   // when the pool is full or the name too long to keep.
+   bool Give(const char *name, UConverter *cnv)
    {
       size_t len = strlen(name);
-      {
-         std::lock_guard<std::mutex> hold(lock_);
-         if (count_ < kSize && len < sizeof idle_[0].name) {
-            memcpy(idle_[count_].name, name, len + 1);
-            idle_[count_].cnv = cnv;
-            count_++;
-            return;
-         }
+      if (count_ == kSize || len >= sizeof idle_[0].name) {
+         return false;
       }
-      icu_.close(cnv);
+      memcpy(idle_[count_].name, name, len + 1);
+      idle_[count_].cnv = cnv;
+      count_++;
+      return true;
    }
 
 private:
@@ -260,8 +236,6 @@ private:
       char name[40];
       UConverter *cnv;
    };
-   const IcuFunctions &icu_;
-   std::mutex lock_;
    Idle idle_[kSize] = {};
    size_t count_ = 0;
 };
@@ -269,18 +243,10 @@ private:
 // The process-wide switch: set, ICU is not used again.
 std::atomic<bool> gDontUseIcu{false};
 
-// Set once the state below is gone (at exit): conversions still asked for
-// then use the built-in converters.
-std::atomic<bool> gIcuGone{false};
-
 struct IcuState {
-#ifdef _WIN32
-   // First member: released last, after the pool has closed its converters.
-   LibraryOwner library;
-#endif
    IcuFunctions fns = {};
    bool available = false;
-   ConverterPool pool{fns};
+   ConverterPool pool;
 
    IcuState()
    {
@@ -292,12 +258,13 @@ struct IcuState {
          if (m == nullptr) {
             continue;
          }
-         library.Reset(m);
          if (ResolveAll(m, &fns)) {
+            Resolve(m, "u_strFromUTF8", &fns.strFromUtf8);
+            Resolve(m, "u_strToUTF8", &fns.strToUtf8);
             available = true;
-            return;
+            return;   // loaded for good: see Icu()
          }
-         library.Reset(nullptr);
+         FreeLibrary(m);
          fns = IcuFunctions{};
       }
 #else
@@ -312,24 +279,25 @@ struct IcuState {
       fns.fromU[0] = UCNV_FROM_U_CALLBACK_STOP;
       fns.fromU[1] = UCNV_FROM_U_CALLBACK_SUBSTITUTE;
       fns.fromU[2] = UCNV_FROM_U_CALLBACK_SKIP;
+      fns.strFromUtf8 = u_strFromUTF8;
+      fns.strToUtf8 = u_strToUTF8;
       available = true;
 #endif
    }
-
-   ~IcuState()
-   {
-      gIcuGone.store(true);
-      gDontUseIcu.store(true);
-   }
 };
 
+// Built on first need and deliberately never destroyed: in a DLL, static
+// destructors run inside DLL_PROCESS_DETACH, where FreeLibrary is unsafe
+// and ICU may already have detached itself, so closing its converters or
+// freeing its module there could touch ICU after it is gone. The module
+// and the kept converters therefore live as long as the process; an
+// unload of this DLL alone leaves them behind (one reference and a few
+// kilobytes).
 IcuState *Icu()
 {
-   if (gIcuGone.load()) {
-      return nullptr;
-   }
-   static IcuState state;
-   return state.available ? &state : nullptr;
+   alignas(IcuState) static unsigned char storage[sizeof(IcuState)];
+   static IcuState *const state = new (storage) IcuState;
+   return state->available ? state : nullptr;
 }
 
 // A converter for one conversion: from the pool when one is idle, else
@@ -357,8 +325,8 @@ public:
    }
    ~ConverterOwner()
    {
-      if (cnv_ != nullptr) {
-         icu_.pool.Give(name_, cnv_);
+      if (cnv_ != nullptr && !icu_.pool.Give(name_, cnv_)) {
+         icu_.fns.close(cnv_);
       }
    }
    ConverterOwner(const ConverterOwner &) = delete;
@@ -1227,6 +1195,57 @@ bool DecideIcu()
    return usable;
 }
 
+// Hands a finished conversion to the caller, or frees a failed one.
+bool Deliver(ByteBuffer *out, bool ok, char **bufOut, size_t *sizeOut)
+{
+   if (!ok) {
+      ByteBuffer_Destroy(out);
+      return false;
+   }
+   Finish(out, bufOut, sizeOut);
+   return true;
+}
+
+// The direct functions take int32_t lengths and UTF-16 in the machine's
+// order; text they cannot take goes through the converters.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+constexpr uint64_t kDirectMax = INT32_MAX;
+
+// Runs `convert(dest, capacity, &bytes)`, one of ICU's direct functions,
+// into room for the worst case. A short result is made on the stack and
+// copied into a block of its exact size: a byte buffer would start at 128
+// bytes and have to move a path-sized result once more to shrink it, which
+// costs as much as the conversion. A long one is made in a block of the
+// worst-case size, which Finish cuts down.
+template <typename Convert>
+bool DirectConvert(uint64_t worst, Convert convert, char **bufOut,
+                   size_t *sizeOut)
+{
+   alignas(UChar) char stack[2048];
+   int32_t bytes = 0;
+   if (worst <= sizeof stack) {
+      if (!convert(stack, static_cast<int32_t>(worst), &bytes)) {
+         return false;
+      }
+      size_t n = static_cast<size_t>(bytes);
+      char *out = static_cast<char *>(malloc(n + kTerminatorRoom));
+      if (out == nullptr) {
+         AllocationFailure();
+      }
+      memcpy(out, stack, n);
+      memset(out + n, 0, kTerminatorRoom);
+      *bufOut = out;
+      *sizeOut = n;
+      return true;
+   }
+   ByteBuffer out;
+   ByteBuffer_Init(&out);
+   ReserveOrPanic(&out, SizeOrPanic(worst, 1, kTerminatorRoom));
+   bool ok = convert(out.data, static_cast<int32_t>(worst), &bytes);
+   out.size = ok ? static_cast<uint64_t>(bytes) : 0;
+   return Deliver(&out, ok, bufOut, sizeOut);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -1249,12 +1268,78 @@ bool CodeSetIcuConvert(const char *codeIn, const char *bufIn, size_t sizeIn,
    }
    ByteBuffer out;
    ByteBuffer_Init(&out);
-   if (!IcuConvert(*icu, codeIn, bufIn, sizeIn, codeOut, mode, &out)) {
-      ByteBuffer_Destroy(&out);
+   return Deliver(&out,
+                  IcuConvert(*icu, codeIn, bufIn, sizeIn, codeOut, mode, &out),
+                  bufOut, sizeOut);
+}
+
+bool CodeSetIcuUtf8ToUtf16le(const char *bufIn, size_t sizeIn, char **bufOut,
+                             size_t *sizeOut)
+{
+   IcuState *icu = Icu();
+   if (!StartConversion(bufIn, sizeIn, CSGTG_NORMAL, bufOut, sizeOut) ||
+       icu == nullptr) {
       return false;
    }
-   Finish(&out, bufOut, sizeOut);
-   return true;
+   const char *s = bufIn != nullptr ? bufIn : "";
+   const IcuFunctions &fns = icu->fns;
+   // A byte gives at most one unit. u_strFromUTF8 fails on exactly what the
+   // built-in converter refuses: ill-formed, overlong, surrogate, beyond
+   // U+10FFFF, truncated.
+   if (fns.strFromUtf8 != nullptr && kLittleEndian &&
+       sizeIn <= kDirectMax / 2) {
+      auto convert = [&](char *dest, int32_t room, int32_t *bytes) {
+         UErrorCode err = U_ZERO_ERROR;
+         int32_t units = 0;
+         fns.strFromUtf8(reinterpret_cast<UChar *>(dest), room / 2, &units, s,
+                         static_cast<int32_t>(sizeIn), &err);
+         *bytes = 2 * units;
+         return !IcuFailed(err);
+      };
+      return DirectConvert(2 * static_cast<uint64_t>(sizeIn), convert, bufOut,
+                           sizeOut);
+   }
+   ByteBuffer out;
+   ByteBuffer_Init(&out);
+   return Deliver(&out,
+                  IcuConvert(*icu, "UTF-8", s, sizeIn, "UTF-16LE",
+                             CSGTG_NORMAL, &out),
+                  bufOut, sizeOut);
+}
+
+bool CodeSetIcuUtf16leToUtf8(const char *bufIn, size_t sizeIn, char **bufOut,
+                             size_t *sizeOut)
+{
+   IcuState *icu = Icu();
+   if (!StartConversion(bufIn, sizeIn, CSGTG_NORMAL, bufOut, sizeOut) ||
+       icu == nullptr) {
+      return false;
+   }
+   if (sizeIn % 2 != 0) {
+      return false;   // half a unit at the end, as the built-in path says
+   }
+   const char *s = bufIn != nullptr ? bufIn : "";
+   const IcuFunctions &fns = icu->fns;
+   // A unit gives at most three bytes (a pair four). u_strToUTF8 fails on an
+   // unpaired surrogate. Unaligned text goes through the converters.
+   uint64_t units = sizeIn / 2;
+   if (fns.strToUtf8 != nullptr && kLittleEndian &&
+       reinterpret_cast<uintptr_t>(s) % alignof(UChar) == 0 &&
+       units <= kDirectMax / 3) {
+      auto convert = [&](char *dest, int32_t room, int32_t *bytes) {
+         UErrorCode err = U_ZERO_ERROR;
+         fns.strToUtf8(dest, room, bytes, reinterpret_cast<const UChar *>(s),
+                       static_cast<int32_t>(units), &err);
+         return !IcuFailed(err);
+      };
+      return DirectConvert(3 * units, convert, bufOut, sizeOut);
+   }
+   ByteBuffer out;
+   ByteBuffer_Init(&out);
+   return Deliver(&out,
+                  IcuConvert(*icu, "UTF-16LE", s, sizeIn, "UTF-8",
+                             CSGTG_NORMAL, &out),
+                  bufOut, sizeOut);
 }
 
 bool CodeSetBuiltinConvert(const char *codeIn, const char *bufIn,
@@ -1269,13 +1354,10 @@ bool CodeSetBuiltinConvert(const char *codeIn, const char *bufIn,
    }
    ByteBuffer out;
    ByteBuffer_Init(&out);
-   if (!BuiltinConvert(in, bufIn != nullptr ? bufIn : "", sizeIn, to, mode,
-                       &out)) {
-      ByteBuffer_Destroy(&out);
-      return false;
-   }
-   Finish(&out, bufOut, sizeOut);
-   return true;
+   return Deliver(&out,
+                  BuiltinConvert(in, bufIn != nullptr ? bufIn : "", sizeIn, to,
+                                 mode, &out),
+                  bufOut, sizeOut);
 }
 
 bool CodeSetMbErrInvalidCharsSupported(unsigned major, unsigned minor,
@@ -1298,12 +1380,10 @@ bool CodeSetCodePageToUtf16(unsigned codePage, const char *bufIn,
    }
    ByteBuffer out;
    ByteBuffer_Init(&out);
-   if (!CodePageToUtf16(codePage, bufIn, sizeIn, mode, useErrFlag, &out)) {
-      ByteBuffer_Destroy(&out);
-      return false;
-   }
-   Finish(&out, bufOut, sizeOut);
-   return true;
+   return Deliver(&out,
+                  CodePageToUtf16(codePage, bufIn, sizeIn, mode, useErrFlag,
+                                  &out),
+                  bufOut, sizeOut);
 }
 #endif
 
@@ -1322,15 +1402,21 @@ bool CodeSet_Convert(const char *codeIn, const char *bufIn, size_t sizeIn,
 bool CodeSet_Utf8ToUtf16le(const char *bufIn, size_t sizeIn, char **bufOut,
                            size_t *sizeOut)
 {
-   return CodeSet_Convert("UTF-8", bufIn, sizeIn, "UTF-16LE", CSGTG_NORMAL,
-                          bufOut, sizeOut);
+   if (CodeSet_IsUsingIcu()) {
+      return CodeSetIcuUtf8ToUtf16le(bufIn, sizeIn, bufOut, sizeOut);
+   }
+   return CodeSetBuiltinConvert("UTF-8", bufIn, sizeIn, "UTF-16LE",
+                                CSGTG_NORMAL, bufOut, sizeOut);
 }
 
 bool CodeSet_Utf16leToUtf8(const char *bufIn, size_t sizeIn, char **bufOut,
                            size_t *sizeOut)
 {
-   return CodeSet_Convert("UTF-16LE", bufIn, sizeIn, "UTF-8", CSGTG_NORMAL,
-                          bufOut, sizeOut);
+   if (CodeSet_IsUsingIcu()) {
+      return CodeSetIcuUtf16leToUtf8(bufIn, sizeIn, bufOut, sizeOut);
+   }
+   return CodeSetBuiltinConvert("UTF-16LE", bufIn, sizeIn, "UTF-8",
+                                CSGTG_NORMAL, bufOut, sizeOut);
 }
 
 bool CodeSet_IsValidUtf8(const char *bufIn, size_t sizeIn)

@@ -18,6 +18,10 @@ enum CodeSetMode {
 // Each returns true on success with a new malloc'd buffer in *bufOut that
 // ends in four zero bytes not counted in *sizeOut; on failure *bufOut is
 // left null.
+//
+// The two UTF functions are strict (invalid input fails, as in mode 0) and
+// take ICU's direct UTF functions where ICU is in use: the library's every
+// wide call passes through them.
 bool CodeSet_Utf8ToUtf16le(const char *bufIn, size_t sizeIn, char **bufOut,
                            size_t *sizeOut);
 bool CodeSet_Utf16leToUtf8(const char *bufIn, size_t sizeIn, char **bufOut,

@@ -1,18 +1,28 @@
-// The two converters behind CodeSet_Convert, reachable one by one.
+// The converters behind CodeSet_Convert and the two UTF functions,
+// reachable one by one.
 //
-// CodeSet_Convert picks one of them through the process-wide switch, which
-// can only ever be turned off; the tests, fuzzer and benchmark call these
-// directly to run the same input through both in one process. Same
-// contract as CodeSet_Convert.
+// The public functions pick one of them through the process-wide switch,
+// which can only ever be turned off; the tests, fuzzer and benchmark call
+// these directly to run the same input through all of them in one process.
 #pragma once
 
 #include <cstddef>
 
-// The ICU converter. False when ICU is not available (see
-// CodeSetIcuAvailable) as well as when the conversion fails.
+// The ICU converter, with CodeSet_Convert's contract. False when ICU is not
+// available (see CodeSetIcuAvailable) as well as when the conversion fails.
 bool CodeSetIcuConvert(const char *codeIn, const char *bufIn, size_t sizeIn,
                        const char *codeOut, int mode, char **bufOut,
                        size_t *sizeOut);
+
+// The ICU path of CodeSet_Utf8ToUtf16le and CodeSet_Utf16leToUtf8: ICU's
+// direct UTF functions, or its converters for text those cannot take
+// (functions missing from the system's ICU, unaligned UTF-16, lengths past
+// int32_t). Same contract as the public functions; false as well when ICU
+// is not available.
+bool CodeSetIcuUtf8ToUtf16le(const char *bufIn, size_t sizeIn, char **bufOut,
+                             size_t *sizeOut);
+bool CodeSetIcuUtf16leToUtf8(const char *bufIn, size_t sizeIn, char **bufOut,
+                             size_t *sizeOut);
 
 // The built-in converters: UTF-8 and UTF-16LE natively, every other code
 // page through the system's conversion functions (Windows only).

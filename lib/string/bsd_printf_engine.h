@@ -259,8 +259,8 @@ struct ConvKinds {
       for (char c : {'d', 'i', 'o', 'u', 'x', 'X', 'D', 'O', 'U'}) {
          kind[static_cast<unsigned char>(c)] = K_INT;
       }
-      kind['c'] = kind['C'] = K_CHAR;
-      kind['s'] = kind['S'] = kind['p'] = kind['n'] = K_PTR;
+      kind[unsigned('c')] = kind[unsigned('C')] = K_CHAR;
+      kind[unsigned('s')] = kind[unsigned('S')] = kind[unsigned('p')] = kind[unsigned('n')] = K_PTR;
       for (char c : {'e', 'E', 'f', 'F', 'g', 'G'}) {
          kind[static_cast<unsigned char>(c)] = K_FLOAT;
       }

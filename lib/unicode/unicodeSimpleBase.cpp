@@ -1,6 +1,7 @@
 // The doors in and out of UTF-8.
 #include "lib/unicode/unicodeSimpleBase.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +9,41 @@
 #include "lib/misc/codeset.h"
 #include "lib/misc/panic.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
+
+// The wrappers convert their arguments before calling the wide function,
+// and some wide functions leave the last error alone on success: so a
+// conversion (the first one of the process loads converters, code-page
+// conversions call Windows) must not change errno or the last error.
+class CallerErrors {
+public:
+   CallerErrors() : errno_(errno)
+   {
+#ifdef _WIN32
+      lastError_ = GetLastError();
+#endif
+   }
+   ~CallerErrors()
+   {
+#ifdef _WIN32
+      SetLastError(lastError_);
+#endif
+      errno = errno_;
+   }
+   CallerErrors(const CallerErrors &) = delete;
+   CallerErrors &operator=(const CallerErrors &) = delete;
+
+private:
+   int errno_;
+#ifdef _WIN32
+   DWORD lastError_ = 0;
+#endif
+};
+
 
 // Bytes before the terminator: a zero byte, or for UTF-16LE a zero unit
 // (read bytewise: the buffer need not be aligned).
@@ -33,11 +68,27 @@ size_t LengthOf(const void *buffer, ptrdiff_t length, StringEncoding encoding)
                        : static_cast<size_t>(length);
 }
 
+// The UTF-8 / UTF-16LE pairs, which carry the wrappers' every argument,
+// through the dedicated functions (ICU's direct ones where ICU is used);
+// the rest through CodeSet_Convert. Strict either way.
+bool Convert(const char *from, const char *bytes, size_t n, const char *to,
+             char **out, size_t *outLen)
+{
+   if (strcmp(from, "UTF-16LE") == 0 && strcmp(to, "UTF-8") == 0) {
+      return CodeSet_Utf16leToUtf8(bytes, n, out, outLen);
+   }
+   if (strcmp(from, "UTF-8") == 0 && strcmp(to, "UTF-16LE") == 0) {
+      return CodeSet_Utf8ToUtf16le(bytes, n, out, outLen);
+   }
+   return CodeSet_Convert(from, bytes, n, to, CSGTG_NORMAL, out, outLen);
+}
+
 }  // namespace
 
 char *Unicode_AllocWithLength(const void *buffer, ptrdiff_t length,
                               StringEncoding encoding)
 {
+   CallerErrors keep;
    if (buffer == nullptr) {
       return nullptr;
    }
@@ -45,8 +96,8 @@ char *Unicode_AllocWithLength(const void *buffer, ptrdiff_t length,
    const char *name = Unicode_EncodingName(encoding);
    char *out = nullptr;
    size_t outLen = 0;
-   if (!CodeSet_Convert(name, static_cast<const char *>(buffer), n, "UTF-8",
-                        CSGTG_NORMAL, &out, &outLen)) {
+   if (!Convert(name, static_cast<const char *>(buffer), n, "UTF-8", &out,
+                &outLen)) {
       char *escaped =
          Unicode_EscapeBuffer(buffer, static_cast<ptrdiff_t>(n), encoding);
       Util_Panic("%s: Couldn't convert invalid buffer [%s] from %s to "
@@ -60,6 +111,7 @@ char *Unicode_AllocWithLength(const void *buffer, ptrdiff_t length,
 
 void *Unicode_AllocEncoded(const char *str, StringEncoding encoding)
 {
+   CallerErrors keep;
    if (str == nullptr) {
       return nullptr;
    }
@@ -71,8 +123,8 @@ void *Unicode_AllocEncoded(const char *str, StringEncoding encoding)
    size_t outLen = 0;
    // Valid UTF-8 converts to UTF-16 whatever it holds; only a character
    // the current code page lacks can fail here, and that gives null.
-   if (!CodeSet_Convert("UTF-8", str, n, Unicode_EncodingName(encoding),
-                        CSGTG_NORMAL, &out, &outLen)) {
+   if (!Convert("UTF-8", str, n, Unicode_EncodingName(encoding), &out,
+                &outLen)) {
       return nullptr;
    }
    return out;
@@ -81,6 +133,7 @@ void *Unicode_AllocEncoded(const char *str, StringEncoding encoding)
 char *Unicode_EscapeBuffer(const void *buffer, ptrdiff_t length,
                            StringEncoding encoding)
 {
+   CallerErrors keep;
    if (buffer == nullptr || length < -1) {
       return nullptr;
    }
