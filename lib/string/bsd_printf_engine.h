@@ -104,6 +104,38 @@ inline long long ReadNumber(const C *&f)
    return n > INT_MAX ? static_cast<long long>(INT_MAX) + 1 : n;
 }
 
+// A width or precision in digits; above INT_MAX the directive is bad.
+template <typename C>
+inline int ReadBoundedNumber(const C *&f, Directive &d)
+{
+   long long n = ReadNumber(f);
+   if (n > INT_MAX) {
+      d.bad = true;
+      return INT_MAX;
+   }
+   return static_cast<int>(n);
+}
+
+// After '*': the argument number of "*n$", or 0 (the next argument).
+template <typename C>
+inline int ReadStarPosition(const C *&f, Directive &d)
+{
+   if (!IsDigit(static_cast<unsigned>(*f))) {
+      return 0;
+   }
+   const C *save = f;
+   long long n = ReadNumber(f);
+   if (*f != '$' || n == 0) {
+      f = save;
+      return 0;
+   }
+   f++;
+   if (n > kMaxArgPosition) {
+      d.bad = true;
+   }
+   return static_cast<int>(n);
+}
+
 // Parses one directive; f points just past the '%'. Returns the position
 // after the conversion character, or null when the format ends inside the
 // directive (which ends the output).
@@ -141,51 +173,19 @@ const C *ParseDirective(const C *f, Directive &d)
       f++;
       d.hasWidth = true;
       d.widthStar = true;
-      if (IsDigit(static_cast<unsigned>(*f))) {
-         const C *save = f;
-         long long n = ReadNumber(f);
-         if (*f == '$' && n > 0) {
-            if (n > kMaxArgPosition) {
-               d.bad = true;
-            }
-            d.widthPos = static_cast<int>(n);
-            f++;
-         } else {
-            f = save;
-         }
-      }
+      d.widthPos = ReadStarPosition(f, d);
    } else if (IsDigit(static_cast<unsigned>(*f))) {
-      long long n = ReadNumber(f);
-      if (n > INT_MAX) {
-         d.bad = true;
-      }
       d.hasWidth = true;
-      d.width = static_cast<int>(n > INT_MAX ? INT_MAX : n);
+      d.width = ReadBoundedNumber(f, d);
    }
    if (*f == '.') {
       f++;
       if (*f == '*') {
          f++;
          d.precStar = true;
-         if (IsDigit(static_cast<unsigned>(*f))) {
-            const C *save = f;
-            long long n = ReadNumber(f);
-            if (*f == '$' && n > 0) {
-               if (n > kMaxArgPosition) {
-                  d.bad = true;
-               }
-               d.precPos = static_cast<int>(n);
-               f++;
-            } else {
-               f = save;
-            }
-         }
+         d.precPos = ReadStarPosition(f, d);
       } else {
-         long long n = ReadNumber(f);
-         if (n > INT_MAX) {
-            d.bad = true;
-         }
-         d.precision = static_cast<int>(n > INT_MAX ? INT_MAX : n);
+         d.precision = ReadBoundedNumber(f, d);
       }
    }
    switch (*f) {
