@@ -9,7 +9,7 @@ namespace {
 
 SimulatedHost *gHost = nullptr;
 const DWORD kDirectionFlag = 0x400;
-const uint32_t kWrongType = 9;
+const uint32_t kOtherType = 9;
 const uint32_t kSizeType = HOST_MSG_SEND_SIZE;
 const uint32_t kPayloadType = HOST_MSG_SEND_PAYLOAD;
 
@@ -82,7 +82,8 @@ std::string SimulatedHost::Serve(CONTEXT *c, unsigned char op)
       c->Rbp = Junk(0);
    }
    auto injected = injectStatus.find(index);
-   if (injected != injectStatus.end()) {
+   const bool wrongType = injected != injectStatus.end() && injected->second == kWrongType;
+   if (injected != injectStatus.end() && !wrongType) {
       (low ? c->Rcx : c->Rbx) = Junk(uint32_t(injected->second) << 16);
       return item + "!";
    }
@@ -93,7 +94,6 @@ std::string SimulatedHost::Serve(CONTEXT *c, unsigned char op)
    const uint32_t cookie1 = low || op == 0x6C ? esi : ebp;
    const uint32_t cookie2 = op == 0x6C ? ebp : edi;
    const uint32_t hb = highBandwidth ? HOST_STATUS_HIGH_BANDWIDTH : 0;
-   const bool wrongType = injectWrongType.count(index) != 0;
    if (eax != HOST_PORT_MAGIC || (edx & 0xFFFF) != (low ? HOST_PORT_LOW : HOST_PORT_HIGH) ||
        (low ? (ecx & 0xFFFF) != HOST_COMMAND_MESSAGE
             : ebx != HOST_HIGH_BANDWIDTH_EBX || (c->EFlags & kDirectionFlag) != 0)) {
@@ -144,7 +144,7 @@ std::string SimulatedHost::Serve(CONTEXT *c, unsigned char op)
          if (ch->hasReply) {
             status |= HOST_STATUS_RECEIVE | hb;
             c->Rbx = Junk(uint32_t(ch->reply.size()));
-            c->Rdx = Junk(((wrongType ? kWrongType : kSizeType) << 16) | HOST_PORT_LOW);
+            c->Rdx = Junk(((wrongType ? kOtherType : kSizeType) << 16) | HOST_PORT_LOW);
          }
          break;
       case HOST_MSG_RECV_PAYLOAD: {
@@ -159,7 +159,7 @@ std::string SimulatedHost::Serve(CONTEXT *c, unsigned char op)
             word |= uint32_t(uint8_t(moved[i])) << (8 * i);
          }
          c->Rbx = Junk(word);
-         c->Rdx = Junk(((wrongType ? kWrongType : kPayloadType) << 16) | HOST_PORT_LOW);
+         c->Rdx = Junk(((wrongType ? kOtherType : kPayloadType) << 16) | HOST_PORT_LOW);
          break;
       }
       case HOST_MSG_RECV_STATUS:
@@ -191,12 +191,8 @@ std::string SimulatedHost::Serve(CONTEXT *c, unsigned char op)
 
 uint32_t SimulatedHost::Open(CONTEXT *c, uint32_t ebx)
 {
-   bool cookies = (ebx & HOST_OPEN_COOKIES) != 0;
-   if (cookies ? refuseCookieOpen : refusePlainOpen) {
-      return 0;
-   }
    Channel channel = {};
-   if (cookies) {
+   if ((ebx & HOST_OPEN_COOKIES) != 0) {
       channel.cookie1 = nextCookie_ * 2654435761u;
       channel.cookie2 = nextCookie_++ * 40503u + 1;
    }

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -28,16 +27,14 @@ public:
 
    bool present = true;  // false: no hypervisor, nothing answers
    bool highBandwidth = false;
-   bool refuseCookieOpen = false;
-   bool refusePlainOpen = false;
    // Replies to the coming requests in order, then "1 "; kNoReply leaves the
    // "message waiting" bit clear.
    std::deque<std::string> replies;
    static const char kNoReply[];
-   // Call number n (counting every call) gets only this status.
-   std::map<size_t, uint16_t> injectStatus;
-   // Call number n is served, but its answer names message type 9.
-   std::set<size_t> injectWrongType;
+   // Call number n (counting every call from 0) gets only this status, or,
+   // for kWrongType, is served but its answer names message type 9.
+   std::map<size_t, uint32_t> injectStatus;
+   static const uint32_t kWrongType = 0x10000;
 
    // Every call as "O+ S5 P'hell' P'o' R G'1 ' A1 C": O open (+: asking for
    // cookies), S size, P piece, R receive size, G reply piece (G0: given
