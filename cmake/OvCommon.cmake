@@ -28,6 +28,7 @@ set(OV_CORE_SOURCES
    lib/unicode/unicodeSimpleBase.cpp
    lib/unicode/unicodeSimpleOperations.cpp
    common/logLine.cpp
+   common/osInfoMap.cpp
 )
 
 # The Windows-only part of the library (the boundary to the wide Windows
@@ -37,6 +38,7 @@ set(OV_WIN_SOURCES
    lib/misc/win32uRegistry.cpp
    lib/misc/windowsu.cpp
    common/log.cpp
+   common/osInfo.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp
