@@ -29,6 +29,7 @@
 
 #include "lib/string/bsd_vsnprintf.h"
 #include "lib/string/str.h"
+#include "tests/unit/formatTestUtil.h"
 
 namespace {
 
@@ -69,19 +70,6 @@ template <class T>
 T Shown(T v) { return v; }
 std::string Shown(const char *s) { return Escape(s, strlen(s)); }
 
-// Whether every lead byte is followed by just the continuation bytes it
-// announces; then the UTF-8 cut point is unambiguous.
-bool WellFormed(const char *s, size_t len) {
-   unsigned owed = 0;
-   for (const char *end = s + len; s < end; s++) {
-      unsigned c = static_cast<unsigned char>(*s);
-      if ((c & 0xC0) == 0x80 ? owed-- == 0 : owed != 0 || c >= 0xF8) {
-         return false;
-      }
-      owed = c < 0xC0 ? owed : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-   }
-   return owed == 0;
-}
 
 // Heap blocks of just the size handed over, an exact fit and a cut (0
 // included: malloc(0) has no byte anyone may touch), so that ASan sees any
@@ -115,10 +103,10 @@ void CheckAll(const std::string &format, size_t cutChoice, A... args) {
       // Valid UTF-8 is cut after its last whole sequence; of other text only
       // a terminated prefix is asked for.
       size_t keep = std::min(room, len);
-      while (keep < len && WellFormed(ref.data(), len) && (ref[keep] & 0xC0) == 0x80) {
+      while (keep < len && formattest::WellFormedUtf8(ref.data(), len) && (ref[keep] & 0xC0) == 0x80) {
          keep--;
       }
-      keep = keep < len && !WellFormed(ref.data(), len) ? strnlen(buf, keep) : keep;
+      keep = keep < len && !formattest::WellFormedUtf8(ref.data(), len) ? strnlen(buf, keep) : keep;
       if (t != (size > len ? n : -1) ||
           (size != 0 && (buf[keep] != '\0' || memcmp(buf, ref.data(), keep) != 0))) {
          die("Text_Snprintf, buffer of " + std::to_string(size), t, buf, room, size > len ? n : -1,

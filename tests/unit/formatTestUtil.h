@@ -80,6 +80,22 @@ inline std::string WFmt(const utf16_t *format, ...)
    return Utf8(s);
 }
 
+// Whether every lead byte is followed by just the continuation bytes it
+// announces; only then is the UTF-8 cut point of a text unambiguous (%c,
+// and %s with a precision, can break that).
+inline bool WellFormedUtf8(const char *s, size_t len)
+{
+   unsigned owed = 0;
+   for (const char *end = s + len; s < end; s++) {
+      unsigned c = static_cast<unsigned char>(*s);
+      if ((c & 0xC0) == 0x80 ? owed-- == 0 : owed != 0 || c >= 0xF8) {
+         return false;
+      }
+      owed = c < 0xC0 ? owed : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+   }
+   return owed == 0;
+}
+
 // Exit code of a process ended by Util_Panic, as a death test sees it.
 #ifdef _WIN32
 constexpr int kPanicExitCode = -1;

@@ -36,6 +36,7 @@
 
 #include "lib/string/bsd_vsnprintf.h"
 #include "lib/string/str.h"
+#include "tests/unit/formatTestUtil.h"
 
 namespace {
 
@@ -78,20 +79,6 @@ std::string Escape(const char *s, size_t len) {
    return out + "\"";
 }
 
-// Whether every lead byte is followed by just the continuation bytes it
-// announces; then the UTF-8 cut point is unambiguous (%c, and %s with a
-// precision, can break that).
-bool WellFormed(const char *s, size_t len) {
-   unsigned owed = 0;
-   for (const char *end = s + len; s < end; s++) {
-      unsigned c = static_cast<unsigned char>(*s);
-      if ((c & 0xC0) == 0x80 ? owed-- == 0 : owed != 0 || c >= 0xF8) {
-         return false;
-      }
-      owed = c < 0xC0 ? owed : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-   }
-   return owed == 0;
-}
 
 constexpr size_t kGuard = 16;
 constexpr char kFill = 0x5A;
@@ -127,7 +114,7 @@ struct Differ {
       const size_t len = size_t(std::max(n, 0));
       std::vector<char> ref(len + 1);
       Format(kRuntime, ref.data(), len + 1, fmt, args...);
-      const bool wellFormed = WellFormed(ref.data(), len);
+      const bool wellFormed = formattest::WellFormedUtf8(ref.data(), len);
       const size_t cut = 1 + cuts.next() % std::max<size_t>(len, 1);
       for (size_t size : {len + 9, size_t(1), len, cut, size_t(0)}) {
          std::vector<char> want(size + kGuard, kFill), buf(want), text(want);
