@@ -16,6 +16,7 @@
 
 #include "common/logLine.h"
 #include "hostChannel/logToHost.h"
+#include "lib/misc/ownedHandle.h"
 #include "lib/misc/win32u.h"
 #include "lib/misc/win32uRegistry.h"
 #include "lib/misc/windowsu.h"
@@ -65,24 +66,6 @@ public:
 private:
    int errno_;
    DWORD lastError_;
-};
-
-class RegKey {
-public:
-   RegKey() = default;
-   ~RegKey()
-   {
-      if (key_ != nullptr) {
-         RegCloseKey(key_);
-      }
-   }
-   RegKey(const RegKey &) = delete;
-   RegKey &operator=(const RegKey &) = delete;
-   PHKEY Out() { return &key_; }
-   HKEY Get() const { return key_; }
-
-private:
-   HKEY key_ = nullptr;
 };
 
 // Owner of a buffer that FormatMessageW allocated.
@@ -166,7 +149,7 @@ bool Passes(uint32_t level)
 
 uint32_t GetDefaultLogLevel()
 {
-   RegKey key;
+   RegKeyHandle key;
    LONG rc = Win32U_RegOpenKeyEx(HKEY_LOCAL_MACHINE, kLevelKeyPath, 0,
                                  KEY_QUERY_VALUE, key.Out());
    if (rc == ERROR_FILE_NOT_FOUND) {
@@ -432,14 +415,14 @@ void Inst_SetupLogging(const char *name, const char *tag, const char *fileName,
       gLevelMask = mask;
    }
    Inst_Log(INST_LOG_BEGIN, "Inst_SetupLogging: Begin Logging '%s' (LogLevel 0x%08x)",
-            name != nullptr ? name : "<unspecified>", gLevelMask);
+            name != nullptr ? name : "<unnamed>", gLevelMask);
 }
 
 void Inst_SetupCALogging(const char *tag)
 {
    {
       CallerErrors keep;
-      RegKey key;
+      RegKeyHandle key;
       LONG rc = Win32U_RegOpenKeyEx(HKEY_LOCAL_MACHINE, kHostLogKeyPath, 0,
                                     KEY_READ | KEY_WOW64_64KEY, key.Out());
       gHostSwitch = rc == ERROR_SUCCESS;
