@@ -11,9 +11,10 @@ macro(ov_default_build_type type flags)
    set(CMAKE_CXX_FLAGS_${_ov_bt} "${flags}")
 endmacro()
 
-# Warnings for the project's own targets (not for third-party code).
+# Warnings for the project's own targets (not for third-party code). Only
+# for the compilers: windres, which builds a target's .rc files, rejects them.
 function(ov_warnings target)
-   target_compile_options(${target} PRIVATE -Wall -Wextra)
+   target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra>")
 endfunction()
 
 # The platform-neutral core, built in every tree.
@@ -29,6 +30,7 @@ set(OV_CORE_SOURCES
    lib/unicode/unicodeSimpleOperations.cpp
    common/logLine.cpp
    common/osInfoMap.cpp
+   common/msiUtilText.cpp
 )
 
 # The Windows-only part of the library (the boundary to the wide Windows
@@ -39,6 +41,7 @@ set(OV_WIN_SOURCES
    lib/misc/windowsu.cpp
    common/log.cpp
    common/osInfo.cpp
+   common/msiUtil.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp

@@ -34,12 +34,15 @@ set(OV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 ov_add_core()
 target_sources(ovcore PRIVATE ${OV_WIN_SOURCES})
-target_link_libraries(ovcore PUBLIC advapi32 user32)
+target_link_libraries(ovcore PUBLIC msi advapi32 user32)
 
 # --- the custom-action DLL ---------------------------------------------------
+# Its string table and version block (resources/*.rc) are built by windres,
+# which gets the target's definitions, OV_BUILD_NUMBER among them, from ovcore.
+enable_language(RC)
 file(GLOB OV_CA_SOURCES CONFIGURE_DEPENDS
    "${PROJECT_SOURCE_DIR}/customActions/*.cpp"
-   "${PROJECT_SOURCE_DIR}/customActions/*.rc")
+   "${PROJECT_SOURCE_DIR}/resources/*.rc")
 if(NOT OV_CA_SOURCES)
    message(FATAL_ERROR "no sources in customActions/")
 endif()
@@ -55,7 +58,13 @@ target_link_options(ovinstutil PRIVATE ${OV_STATIC_RUNTIME} -Wl,--kill-at)
 ov_warnings(ovinstutil)
 
 # --- tests --------------------------------------------------------------------
-ov_add_unit_tests(gtest_main)
+# Both GoogleTest programs share a main that reports a parent process dying
+# while its stderr is redirected for a death test (tests/win/main).
+add_library(ov_win_test_main STATIC "${PROJECT_SOURCE_DIR}/tests/win/main/testMain.cpp")
+target_link_libraries(ov_win_test_main PUBLIC gtest)
+ov_warnings(ov_win_test_main)
+
+ov_add_unit_tests(ov_win_test_main)
 target_link_options(unit_tests PRIVATE ${OV_STATIC_RUNTIME})
 add_test(NAME unit_tests COMMAND unit_tests)
 
@@ -87,12 +96,30 @@ if(NOT OV_WIN_TEST_SOURCES)
    message(FATAL_ERROR "no Windows tests found (tests/win/*.cpp)")
 endif()
 add_executable(win_tests ${OV_WIN_TEST_SOURCES})
-target_link_libraries(win_tests PRIVATE ovcore gtest_main)
+target_link_libraries(win_tests PRIVATE ovcore ov_win_test_main)
 target_link_options(win_tests PRIVATE ${OV_STATIC_RUNTIME})
 ov_warnings(win_tests)
 add_test(NAME win_tests COMMAND win_tests)
 
 set_tests_properties(unit_tests dll_load win_tests PROPERTIES TIMEOUT 600)
+
+# Tests of the installer-session layer and of the custom actions, against
+# real installer sessions (tests/msi). They load the built DLL by its path
+# and, like the log tests, may set the log level key.
+file(GLOB OV_MSI_TEST_SOURCES CONFIGURE_DEPENDS
+   "${PROJECT_SOURCE_DIR}/tests/msi/*.cpp")
+if(NOT OV_MSI_TEST_SOURCES)
+   message(FATAL_ERROR "no installer-session tests found (tests/msi/*.cpp)")
+endif()
+add_executable(msi_tests ${OV_MSI_TEST_SOURCES})
+target_link_libraries(msi_tests PRIVATE ovcore ov_win_test_main)
+target_link_libraries(msi_tests PRIVATE version)   # reads the DLL's version block
+target_link_options(msi_tests PRIVATE ${OV_STATIC_RUNTIME})
+ov_warnings(msi_tests)
+add_dependencies(msi_tests ovinstutil)
+target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\"")
+add_test(NAME msi_tests COMMAND msi_tests)
+set_tests_properties(msi_tests PROPERTIES TIMEOUT 600)
 
 # The log keeps its state per process, so its tests run every case in a
 # fresh log_child process; win_tests copies it from this tree by its path.
@@ -128,4 +155,4 @@ foreach(zone_case IN LISTS OV_LOG_ZONE_CASES)
    list(APPEND OV_LOG_ZONE_TESTS log_zone_${zone_name})
 endforeach()
 # The log tests set the log level and host-log keys of the shared prefix.
-set_tests_properties(win_tests ${OV_LOG_ZONE_TESTS} PROPERTIES RESOURCE_LOCK ov_log_registry)
+set_tests_properties(win_tests msi_tests ${OV_LOG_ZONE_TESTS} PROPERTIES RESOURCE_LOCK ov_log_registry)
