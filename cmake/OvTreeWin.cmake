@@ -116,8 +116,20 @@ target_link_libraries(msi_tests PRIVATE ovcore ov_win_test_main)
 target_link_libraries(msi_tests PRIVATE version)   # reads the DLL's version block
 target_link_options(msi_tests PRIVATE ${OV_STATIC_RUNTIME})
 ov_warnings(msi_tests)
-add_dependencies(msi_tests ovinstutil)
-target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\"")
+# The Windows-generations test runs os_version_probe, under a file name of
+# its own, once per Windows that Wine is told to report to it.
+add_executable(os_version_probe "${PROJECT_SOURCE_DIR}/tests/msi/probe/osVersionProbe.cpp"
+   "${PROJECT_SOURCE_DIR}/tests/msi/msiSession.cpp")
+target_link_libraries(os_version_probe PRIVATE ovcore)
+target_link_options(os_version_probe PRIVATE ${OV_STATIC_RUNTIME})
+target_compile_definitions(os_version_probe PRIVATE OV_MSI_SESSION_NO_GTEST
+   "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\"")
+ov_warnings(os_version_probe)
+add_dependencies(os_version_probe ovinstutil)
+
+add_dependencies(msi_tests ovinstutil os_version_probe)
+target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\""
+   "OV_PROBE_PATH=\"$<TARGET_FILE:os_version_probe>\"")
 add_test(NAME msi_tests COMMAND msi_tests)
 set_tests_properties(msi_tests PROPERTIES TIMEOUT 600)
 
