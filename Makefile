@@ -13,7 +13,7 @@ CONFIGURE_host  := -DOV_TREE=host
 CONFIGURE_fuzz  := -DOV_TREE=fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 CONFIGURE_bench := -DOV_TREE=bench
 
-.PHONY: all deps configure build test fuzz bench bench-callgrind clean
+.PHONY: all deps configure build test demo fuzz bench bench-callgrind clean
 
 all: build
 
@@ -39,6 +39,12 @@ build: deps configure
 
 test: build
 	@JOBS=$(JOBS) bash scripts/run-tests.sh $(BUILD)
+
+# The main job, shown: the DLL in a package installed under Wine, with what
+# each custom action did (scripts/demo.sh). Needs only the Windows tree.
+demo: deps $(BUILD)/win/Makefile
+	@env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL $(CMAKE) --build $(BUILD)/win --parallel $(JOBS) --target ovinstutil
+	@bash scripts/demo.sh $(BUILD)/win $(BUILD)/demo
 
 fuzz: build
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(BUILD)/fuzz

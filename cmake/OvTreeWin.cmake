@@ -168,3 +168,10 @@ foreach(zone_case IN LISTS OV_LOG_ZONE_CASES)
 endforeach()
 # The log tests set the log level and host-log keys of the shared prefix.
 set_tests_properties(win_tests msi_tests ${OV_LOG_ZONE_TESTS} PROPERTIES RESOURCE_LOCK ov_log_registry)
+
+# End to end: the demo package, built with wixl, installed by Wine's msiexec
+# in a prefix of its own (tests/e2e).
+add_test(NAME package_e2e
+   COMMAND bash "${PROJECT_SOURCE_DIR}/tests/e2e/package_test.sh"
+      "${CMAKE_BINARY_DIR}" "${CMAKE_BINARY_DIR}/e2e" "${OV_BUILD_NUMBER}")
+set_tests_properties(package_e2e PROPERTIES TIMEOUT 300)

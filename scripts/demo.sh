@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# The project's main job, shown: builds the demo package around the built
+# ovinstutil.dll (examples/demo/demo.wxs, with wixl), installs it under Wine
+# with `msiexec /i /qn` and a verbose installer log, and prints what each
+# custom action did: its result, the properties it set and the lines it
+# wrote to ovinst.log.
+#
+# Usage: scripts/demo.sh BUILD_WIN_DIR [OUT_DIR]
+#   BUILD_WIN_DIR  the Windows build tree holding ovinstutil.dll
+#   OUT_DIR        where the package, the installer log and a copy of
+#                  ovinst.log are kept (default BUILD_WIN_DIR/../demo)
+# The demo has a Wine prefix of its own, OUT_DIR/wineprefix (sandboxed like
+# the test prefix), so nothing it does touches the tests' prefix.
+set -euo pipefail
+
+here="$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd -P)"
+root="$here/.."
+[[ $# -ge 1 ]] || { echo "usage: $0 BUILD_WIN_DIR [OUT_DIR]" >&2; exit 2; }
+win="$(cd -- "$1" && pwd -P)"
+out="${2:-$win/../demo}"
+mkdir -p -- "$out"
+out="$(cd -- "$out" && pwd -P)"
+dll="$win/ovinstutil.dll"
+[[ -f "$dll" ]] || { echo "demo: $dll is not built" >&2; exit 1; }
+
+# Each custom action of the package, in sequence order, with the properties
+# it sets. The list grows with the custom actions.
+actions=(
+   "OVSetRealVersionNT|VersionNT VersionNT64"
+   "OVSetOVSysVer|OVSYSVER"
+   "OVDetectWin2003R2|WIN2003R2"
+)
+
+# --- the package ---------------------------------------------------------------
+# wixl finds files by names relative to the folder it runs in.
+stage="$out/stage"
+rm -rf -- "$stage"
+mkdir -p -- "$stage"
+cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$dll" "$stage/"
+(cd -- "$stage" && wixl -a x64 -D DllPath=ovinstutil.dll -D ReadmePath=README.txt \
+    -o demo.msi demo.wxs 2> >(grep -v -e 'GLib-GIO-CRITICAL' -e '^$' >&2))
+msi="$stage/demo.msi"
+
+# --- the Wine prefix -------------------------------------------------------------
+prefix="$out/wineprefix"
+bash "$here/wine-prefix.sh" "$prefix" >&2
+export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# The prefix has no drive for the host's files: the package goes to C:.
+drop="$prefix/drive_c/ovdemo"
+mkdir -p -- "$drop"
+cp -- "$msi" "$drop/demo.msi"
+
+# Windows 10 and later keep their real version in these two values, which
+# OVSetRealVersionNT publishes over the installer's VersionNT; Wine does not
+# write them, so the demo does.
+wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentMajorVersionNumber \
+   /t REG_DWORD /d 10 /f >/dev/null 2>&1
+wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentMinorVersionNumber \
+   /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+product_code="{8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4}"
+temp_dir="$prefix/drive_c/users/$(id -un)/Temp"
+# A previous demo's install goes first, so that this run installs afresh;
+# its log lines go with it.
+(cd -- "$drop" && wine msiexec /x "$product_code" /qn >/dev/null 2>&1) || true
+rm -f -- "$temp_dir/ovinst.log" "$drop/install.log"
+
+set +e
+(cd -- "$drop" && wine msiexec /i 'C:\ovdemo\demo.msi' /qn /l*v 'C:\ovdemo\install.log')
+rc=$?
+set -e
+# Wine's msiexec returns once the install is done, but its services may still
+# be flushing files; the installer log is complete when msiexec has exited.
+cp -f -- "$drop/install.log" "$out/install.log" 2>/dev/null || : >"$out/install.log"
+cp -f -- "$temp_dir/ovinst.log" "$out/ovinst.log" 2>/dev/null || : >"$out/ovinst.log"
+# The verbose log is UTF-16 on some Wine versions; make it plain text.
+if head -c2 "$out/install.log" | od -An -tx1 | grep -q 'ff fe'; then
+   iconv -f UTF-16 -t UTF-8 "$out/install.log" >"$out/install.log.txt" &&
+      mv -f -- "$out/install.log.txt" "$out/install.log"
+fi
+tr -d '\r' <"$out/install.log" >"$out/install.log.txt" && mv -f -- "$out/install.log.txt" "$out/install.log"
+
+# --- the report --------------------------------------------------------------------
+result_text() {
+   case "$1" in
+      1) echo "0 (success)" ;;
+      2) echo "1602 (cancelled by the user)" ;;
+      3) echo "1603 (failed the installation)" ;;
+      0) echo "not run (condition false)" ;;
+      "") echo "not run" ;;
+      *) echo "installer return value $1" ;;
+   esac
+}
+property() {
+   grep -a -m1 "^Property(S): $1 = " "$out/install.log" | sed "s/^Property(S): $1 = //" || true
+}
+
+echo
+echo "===== ovinstutil.dll demo"
+echo "package   : $msi"
+echo "installed : wine msiexec /i demo.msi /qn /l*v install.log  ->  exit code $rc"
+echo "prefix    : $prefix (registry version 10.0 written for OVSetRealVersionNT)"
+echo
+for entry in "${actions[@]}"; do
+   name="${entry%%|*}"
+   props="${entry#*|}"
+   ret="$(grep -a -m1 "^Action ended .*: $name\. Return value" "$out/install.log" |
+          sed 's/.*Return value \([0-9]*\)\..*/\1/' || true)"
+   printf '%-22s result: %s\n' "$name" "$(result_text "$ret")"
+   for p in $props; do
+      if grep -a -q "^Property(S): $p = " "$out/install.log"; then
+         printf '%-22s   %s = %s\n' "" "$p" "$(property "$p")"
+      else
+         printf '%-22s   %s is not set\n' "" "$p"
+      fi
+   done
+done
+echo
+echo "----- ovinst.log (C:\\users\\$(id -un)\\Temp\\ovinst.log)"
+sed 's/\r$//' "$out/ovinst.log"
+echo "-----"
+echo "installer log: $out/install.log"
+exit "$rc"
