@@ -180,23 +180,9 @@ TEST(ResourcesVersion, NamesTheProductAndItsBuild)
    ASSERT_EQ(sizeof(DWORD), length);
    EXPECT_EQ(DWORD(MAKELONG(0x0409, 1200)), *static_cast<const DWORD *>(value)) << "U.S. English, UTF-16";
 
-   const std::wstring version = L"1.0.0." + std::to_wstring(OV_BUILD_NUMBER);
-   const std::pair<const char *, std::wstring> texts[] = {
-      {"CompanyName", L"Orvane, Inc."},
-      {"FileDescription", L"Orvane Tools installer custom actions"},
-      {"FileVersion", version},
-      {"InternalName", L"ovinstutil.dll"},
-      {"LegalCopyright", L"Copyright (C) 2026 Orvane, Inc."},
-      {"OriginalFilename", L"ovinstutil.dll"},
-      {"ProductName", L"Orvane Tools"},
-      {"ProductVersion", version},
-   };
-   for (const auto &text : texts) {
-      SCOPED_TRACE(text.first);
-      std::string key = std::string("\\StringFileInfo\\040904B0\\") + text.first;
-      ASSERT_TRUE(VerQueryValueW(info.data(), std::wstring(key.begin(), key.end()).c_str(), &value, &length));
-      EXPECT_EQ(text.second, static_cast<const wchar_t *>(value));
-   }
+   // The text version must agree with the binary one that installers compare.
+   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion", &value, &length));
+   EXPECT_EQ(L"1.0.0." + std::to_wstring(OV_BUILD_NUMBER), static_cast<const wchar_t *>(value));
 }
 
 }  // namespace
