@@ -1,8 +1,10 @@
 // OVDetectWin2003R2, OVSetOVSysVer and OVSetRealVersionNT called through the
 // built DLL's export table in a real installer session.
 //
-// Wine's GetSystemMetrics(SM_SERVERR2) is 0, so the "found" branch of the
-// Windows Server 2003 R2 detection cannot be reached here.
+// Wine's GetSystemMetrics(SM_SERVERR2) is always 0. For the "found" branch
+// of the Windows Server 2003 R2 detection the test points the loaded DLL's
+// import of GetSystemMetrics at a stand-in that reports an R2 system; the
+// custom action's own code runs unchanged.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -51,6 +53,65 @@ protected:
 
 LoadedDll *OsVersionActions::dll_ = nullptr;
 
+int WINAPI R2SystemMetrics(int index)
+{
+   return index == 89 ? 1 : GetSystemMetrics(index);   // SM_SERVERR2
+}
+
+// Replaces the module's import of user32!GetSystemMetrics while it lives.
+class SystemMetricsImport {
+public:
+   explicit SystemMetricsImport(HMODULE module)
+   {
+      auto base = reinterpret_cast<BYTE *>(module);
+      auto dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
+      auto nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+      const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+      for (auto imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress);
+           dir.Size != 0 && imp->Name != 0; ++imp) {
+         if (_stricmp(reinterpret_cast<const char *>(base + imp->Name), "user32.dll") != 0) {
+            continue;
+         }
+         auto names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->OriginalFirstThunk);
+         auto slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk);
+         for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+               continue;
+            }
+            auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char *>(byName->Name), "GetSystemMetrics") == 0) {
+               slot_ = &slots->u1.Function;
+            }
+         }
+      }
+      if (slot_ != nullptr) {
+         saved_ = *slot_;
+         Write(reinterpret_cast<ULONG_PTR>(&R2SystemMetrics));
+      }
+   }
+   ~SystemMetricsImport()
+   {
+      if (slot_ != nullptr) {
+         Write(saved_);
+      }
+   }
+   SystemMetricsImport(const SystemMetricsImport &) = delete;
+   SystemMetricsImport &operator=(const SystemMetricsImport &) = delete;
+   bool Ok() const { return slot_ != nullptr; }
+
+private:
+   void Write(ULONG_PTR value)
+   {
+      DWORD old = 0;
+      VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
+      *slot_ = value;
+      VirtualProtect(slot_, sizeof *slot_, old, &old);
+   }
+
+   ULONG_PTR *slot_ = nullptr;
+   ULONG_PTR saved_ = 0;
+};
+
 TEST_F(OsVersionActions, DetectWin2003R2LooksOnlyAtThe502Family)
 {
    struct Case {
@@ -72,6 +133,21 @@ TEST_F(OsVersionActions, DetectWin2003R2LooksOnlyAtThe502Family)
       ASSERT_EQ(0u, session.Set("WIN2003R2", "stale"));
       EXPECT_EQ(c.lines, Run("OVDetectWin2003R2"));
       EXPECT_EQ("", session.Get("WIN2003R2"));
+   }
+
+   SystemMetricsImport r2(dll_->Module());
+   ASSERT_TRUE(r2.Ok()) << "the DLL does not import GetSystemMetrics";
+   for (const Case &c : cases) {
+      SCOPED_TRACE(std::string("R2 system, ") + c.label);
+      ASSERT_EQ(0u, session.Set("VersionNT", c.versionNT));
+      ASSERT_EQ(0u, session.Set("VersionNT64", c.versionNT64));
+      const bool family = c.lines.size() > 1;
+      Strings lines{"Win2003 R2 detection"};
+      if (family) {
+         lines.push_back("Win2003 R2 found.");
+      }
+      EXPECT_EQ(lines, Run("OVDetectWin2003R2"));
+      EXPECT_EQ(family ? "1" : "", session.Get("WIN2003R2"));
    }
 }
 
