@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <utility>
+
 #include "common/log.h"
 #include "tests/win/win32uTestUtil.h"
 
@@ -21,18 +24,14 @@ namespace {
 
 int gCount = 0;
 
-std::string SystemText(DWORD code)
+// The error suffix of a line, from the system's own text.
+std::string Code(DWORD code)
 {
    wchar_t buf[1024];
    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                             code, 1033, buf, 1024, nullptr);
    std::string text = Utf8(std::wstring(buf, n));
-   return text.substr(0, text.find_last_not_of("\r\n") + 1);
-}
-
-std::string Code(DWORD code)
-{
-   const std::string text = SystemText(code);
+   text.erase(text.find_last_not_of("\r\n") + 1);
    return "| winerror code " + Str(code) + (text.empty() ? "" : " (" + text + ")");
 }
 
@@ -72,18 +71,14 @@ struct Scratch {
    std::string path;
 };
 
-void Make(HKEY key, const std::wstring &name, DWORD options = 0)
+// Creates `sub` under `key` and, given a type, stores the value there.
+void Put(HKEY key, const std::wstring &sub, const wchar_t *name = nullptr, DWORD type = REG_NONE,
+         const void *data = nullptr, DWORD size = 0)
 {
    HKEY h;
-   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key, name.c_str(), 0, 0, options, KEY_ALL_ACCESS, 0,
-                                            &h, 0)) << Utf8(name);
+   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key, sub.c_str(), 0, 0, 0, KEY_ALL_ACCESS, 0, &h, 0));
+   EXPECT_TRUE(type == REG_NONE || RegSetValueExW(h, name, 0, type, (const BYTE *)data, size) == 0);
    RegCloseKey(h);
-}
-
-void SetRaw(HKEY key, const std::wstring &sub, const wchar_t *name, DWORD type, const void *data,
-            DWORD size)
-{
-   ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(key, sub.c_str(), name, type, data, size));
 }
 
 bool Exists(HKEY root, const std::string &path, REGSAM view = 0)
@@ -111,52 +106,42 @@ bool IsVolatile(HKEY root, const std::string &path)
 std::wstring ReadRaw(HKEY root, const std::wstring &sub, const wchar_t *name, DWORD *type)
 {
    wchar_t buf[256] = {};
-   DWORD size = sizeof buf - 2;
+   DWORD size = sizeof buf;
    *type = REG_NONE;
-   if (RegGetValueW(root, sub.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, type, buf, &size) != 0) {
-      return L"";
-   }
-   return std::wstring(buf, size / 2 > 0 && buf[size / 2 - 1] == 0 ? size / 2 - 1 : size / 2);
+   RegGetValueW(root, sub.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, type, buf, &size);
+   return std::wstring(buf, wcsnlen(buf, 256));
 }
 
-// A log session writing to a file of its own; Take() ends it and gives the
-// lines as "LL text" (the session's own begin and end lines left out).
+// A log session writing to a folder of its own; Take() ends it and gives
+// the lines as "LL text" (the session's own begin and end lines left out).
 class LogCapture {
 public:
    LogCapture()
    {
       wchar_t temp[MAX_PATH + 1];
-      DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-      name_ = "ovregtest-" + Str(GetCurrentProcessId()) + "-" + Str(++gCount);
-      folder_ = std::wstring(temp, n) + Wide(name_);
-      CreateDirectoryW(folder_.c_str(), nullptr);
-      Inst_SetupLogging("registry", "registry-test", (name_ + "\\reg.log").c_str(), nullptr);
+      const size_t n = GetTempPathW(MAX_PATH + 1, temp);   // the log names files relative to it
+      Inst_SetupLogging("registry", "registry-test",
+                        (Utf8(dir_.wide().substr(n)) + "\\reg.log").c_str(), nullptr);
    }
    ~LogCapture() { Take(); }
    Strings Take()
    {
-      if (!open_) {
-         return {};
-      }
-      open_ = false;
-      Inst_EndLogging();
-      const std::string bytes = ReadWholeFile(folder_ + L"\\reg.log");
-      DeleteFileW((folder_ + L"\\reg.log").c_str());
-      RemoveDirectoryW(folder_.c_str());
       Strings lines;
-      for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
-         const std::string line = bytes.substr(at, end - at);
-         size_t tag = line.find("| registry-test| ");
-         if (tag != std::string::npos && line.compare(tag + 17, 2, "XX") != 0) {
-            lines.push_back(line.substr(tag + 17, 2) + line.substr(tag + 20));
+      if (std::exchange(open_, false)) {
+         Inst_EndLogging();
+         const std::string bytes = ReadWholeFile(dir_.WidePath("reg.log"));
+         for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
+            const size_t tag = bytes.find("| registry-test| ", at);
+            if (tag < end && bytes.compare(tag + 17, 2, "XX") != 0) {
+               lines.push_back(bytes.substr(tag + 17, 2) + bytes.substr(tag + 20, end - tag - 20));
+            }
          }
       }
       return lines;
    }
 
 private:
-   std::string name_;
-   std::wstring folder_;
+   ScratchDir dir_;
    bool open_ = true;
 };
 
@@ -191,11 +176,11 @@ TEST(RegistryKeys, NamesCreateExistEmptyAndDeleteValue)
    EXPECT_TRUE(Util_DoesKeyExist(HKEY_CURRENT_USER, k.c_str(), TRUE));
    EXPECT_FALSE(IsVolatile(HKEY_CURRENT_USER, k));
    EXPECT_TRUE(Util_IsKeyEmpty(HKEY_CURRENT_USER, k.c_str(), FALSE));
-   SetRaw(s.key, L"k", nullptr, REG_SZ, L"", 2);   // only the default value
+   Put(s.key, L"k", nullptr, REG_SZ, L"", 2);   // only the default value
    EXPECT_FALSE(Util_IsKeyEmpty(HKEY_CURRENT_USER, k.c_str(), FALSE));
-   Make(s.key, L"p\\child");                          // only a subkey
+   Put(s.key, L"p\\child");                        // only a subkey
    EXPECT_FALSE(Util_IsKeyEmpty(HKEY_CURRENT_USER, s.Sub("p").c_str(), FALSE));
-   SetRaw(s.key, L"k", L"v", REG_DWORD, "\1\0\0\0", 4);
+   Put(s.key, L"k", L"v", REG_DWORD, "\1\0\0\0", 4);
    EXPECT_TRUE(Util_DeleteValue(HKEY_CURRENT_USER, k.c_str(), "v", TRUE));
    EXPECT_FALSE(Util_DeleteValue(HKEY_CURRENT_USER, k.c_str(), "v", TRUE));
    EXPECT_FALSE(Util_DeleteValue(HKEY_CURRENT_USER, s.Sub("none").c_str(), "v", FALSE));
@@ -229,10 +214,10 @@ TEST(RegistryDelete, TreesMissingKeysAndUndeletableSubkeys)
    Scratch s;
    {
       SCOPED_TRACE("a tree: only non-empty keys are reported, subkeys after a lone backslash");
-      for (const wchar_t *k : {L"t\\a\\x", L"t\\a\\y", L"t\\b", L"t\\c"}) {
-         Make(s.key, k);
+      for (const wchar_t *k : {L"t\\a\\x", L"t\\a\\y", L"t\\b"}) {
+         Put(s.key, k);
       }
-      SetRaw(s.key, L"t\\c", L"v", REG_SZ, L"1", 4);
+      Put(s.key, L"t\\c", L"v", REG_SZ, L"1", 4);
       LogCapture log;
       EXPECT_TRUE(Util_DeleteKey(HKEY_CURRENT_USER, s.Sub("t").c_str()));
       EXPECT_FALSE(Exists(HKEY_CURRENT_USER, s.Sub("t")));
@@ -267,7 +252,7 @@ TEST(RegistryDelete, TreesMissingKeysAndUndeletableSubkeys)
       // neither can the top. The existence test cannot open "inner" either.
       SCOPED_TRACE("a subkey that cannot be deleted");
       for (const wchar_t *k : {L"u\\a\\x", L"u\\locked\\inner", L"u\\z"}) {
-         Make(s.key, k);
+         Put(s.key, k);
       }
       HKEY inner;
       ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(s.key, L"u\\locked\\inner", 0, WRITE_DAC, &inner));
@@ -303,7 +288,7 @@ TEST(RegistryValues, VolatileKeysAndTheSixtyFourBitView)
       SCOPED_TRACE(c.label);
       const std::string k = s.Sub(Str(gCount++));
       if (c.existsBefore) {
-         Make(s.key, Wide(k.substr(s.path.size() + 1)));
+         Put(s.key, Wide(k.substr(s.path.size() + 1)));
       }
       EXPECT_TRUE(Util_SetKeyValue(HKEY_CURRENT_USER, k.c_str(), "v", REG_SZ, "x", 2, c.options,
                                    FALSE));
@@ -352,7 +337,7 @@ TEST(RegistryValues, NarrowReadsAndWriteFailures)
       ExpectLines(c.lines, log.Take());
    }
    {
-      SCOPED_TRACE("caller buffer: fits, too small, missing key");
+      SCOPED_TRACE("caller buffer: fits, too small, missing key, no size");
       LogCapture log;
       char buf[16];
       DWORD size = sizeof buf;
@@ -363,11 +348,13 @@ TEST(RegistryValues, NarrowReadsAndWriteFailures)
       EXPECT_EQ(DWORD(4 * Wide(text).size() + 4), size);   // twice the UTF-16 bytes
       EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, "Software\\OvTest\\none", "v", buf,
                                           &size, FALSE));
-      ExpectLines({head + "text) = \"" + text + "\"",
-                   "E1 Util_GetKeyValueString: Cannot query key value HKEY_CURRENT_USER\\" + k +
-                      "\\text" + Code(ERROR_MORE_DATA),
+      EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, k.c_str(), "text", buf, nullptr, FALSE));
+      const std::string query = "E1 Util_GetKeyValueString: Cannot query key value "
+                                "HKEY_CURRENT_USER\\" + k + "\\text";
+      ExpectLines({head + "text) = \"" + text + "\"", query + Code(ERROR_MORE_DATA),
                    "E1 Util_GetKeyValueString: Cannot open the registry "
-                   "HKEY_CURRENT_USER\\Software\\OvTest\\none: 2"},
+                   "HKEY_CURRENT_USER\\Software\\OvTest\\none: 2",
+                   query + Code(ERROR_INVALID_PARAMETER)},
                   log.Take());
    }
    {
@@ -410,7 +397,7 @@ TEST(RegistryValues, WideReadsOfStringTypes)
       SCOPED_TRACE(c.label);
       RegDeleteKeyValueW(HKEY_CURRENT_USER, k.c_str(), L"v");
       if (c.type != REG_NONE) {
-         SetRaw(HKEY_CURRENT_USER, k, L"v", c.type, c.data, c.size);
+         Put(HKEY_CURRENT_USER, k, L"v", c.type, c.data, c.size);
       }
       LogCapture log;
       WStrings list = {L"stale"};
@@ -456,7 +443,7 @@ struct RebootScratch {
       if (!hadParent) {
          RegDeleteKeyW(HKEY_LOCAL_MACHINE, kParent);
       } else if (removedParent) {
-         Make(HKEY_LOCAL_MACHINE, kParent);
+         Put(HKEY_LOCAL_MACHINE, kParent);
       }
    }
    static constexpr const wchar_t *kParent = L"SOFTWARE\\Orvane, Inc.";
@@ -522,7 +509,7 @@ TEST(RebootList, WideRequestsSkipListedNames)
       RebootScratch scratch;
       if (!c.before.empty()) {
          DWORD type = c.before.find(L'\0') != std::wstring::npos ? REG_MULTI_SZ : REG_SZ;
-         SetRaw(HKEY_LOCAL_MACHINE, RebootScratch::kKey, L"Components", type, c.before.c_str(),
+         Put(HKEY_LOCAL_MACHINE, RebootScratch::kKey, L"Components", type, c.before.c_str(),
                 DWORD(c.before.size() * 2 + 2));
       }
       LogCapture log;
