@@ -43,6 +43,7 @@ set(OV_WIN_SOURCES
    common/log.cpp
    common/osInfo.cpp
    common/msiUtil.cpp
+   common/service.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp
