@@ -94,24 +94,33 @@ protected:
       }
    }
 
-   void SetList(const std::string &bytes)
+   // Lists that must not be written are stored as REG_NONE: the code reads
+   // any type but writes REG_BINARY, so a write that puts back the same
+   // bytes still shows.
+   void SetList(const std::string &bytes, DWORD type = REG_BINARY)
    {
-      ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(list_.Get(), group_.c_str(), 0, REG_BINARY,
+      ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(list_.Get(), group_.c_str(), 0, type,
                                               reinterpret_cast<const BYTE *>(bytes.data()),
                                               static_cast<DWORD>(bytes.size())));
    }
-   void SetList(const Words &words) { SetList(Bytes(words)); }
+   void SetList(const Words &words, DWORD type = REG_BINARY) { SetList(Bytes(words), type); }
    void DeleteList() { RegDeleteValueW(list_.Get(), group_.c_str()); }
 
-   // The stored value's bytes; kMissing when there is none, or when it is
-   // not REG_BINARY (every write of the code under test is).
-   std::string Stored() const
+   // The stored value's bytes, kMissing when there is none.
+   std::string Stored(DWORD *type = nullptr) const
    {
       char buf[256];
-      DWORD type = 0, size = sizeof buf;
-      LONG rc = RegQueryValueExW(list_.Get(), group_.c_str(), nullptr, &type,
+      DWORD size = sizeof buf;
+      LONG rc = RegQueryValueExW(list_.Get(), group_.c_str(), nullptr, type,
                                  reinterpret_cast<BYTE *>(buf), &size);
-      return rc == ERROR_SUCCESS && type == REG_BINARY ? std::string(buf, size) : kMissing;
+      return rc == ERROR_SUCCESS ? std::string(buf, size) : kMissing;
+   }
+   // The bytes, and whether they are still of the type they were stored as.
+   std::string Unwritten() const
+   {
+      DWORD type = REG_BINARY;
+      std::string bytes = Stored(&type);
+      return type == REG_NONE ? bytes : "written as type " + std::to_string(type);
    }
 
    // A service key of this test; its "Tag" value is the given bytes, or
@@ -188,7 +197,12 @@ TEST_F(LoadOrder, InsertPlacesTheTagBehindItsReference)
 
 TEST_F(LoadOrder, RemoveTakesOutTheFirstOccurrence)
 {
-   const std::string svc = Utf8(AddService(L"svc", 20));
+   // Narrow names are in the active code page; é is in every Western one.
+   const std::wstring wide = AddService(L"svc\u00e9", 20);
+   char acp[64];
+   int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, acp, sizeof acp, nullptr, nullptr);
+   const std::string svc(acp, n > 0 ? n - 1 : 0);
+   ASSERT_EQ(wide.size(), svc.size()) << "code page " << GetACP() << " has no single-byte é";
    struct Case {
       const char *label;
       Words before;
@@ -205,10 +219,12 @@ TEST_F(LoadOrder, RemoveTakesOutTheFirstOccurrence)
    };
    for (const Case &c : cases) {
       SCOPED_TRACE(c.label);
-      SetList(c.before);
+      SetList(c.before, REG_NONE);
       LogMark mark;
       EXPECT_EQ(0u, RemoveServiceFromLoadOrder(group_.c_str(), svc.c_str()));
-      EXPECT_EQ(Bytes(c.after.empty() ? c.before : c.after), Stored());
+      DWORD type = 0;
+      EXPECT_EQ(Bytes(c.after.empty() ? c.before : c.after), Stored(&type));
+      EXPECT_EQ(c.after.empty() ? REG_NONE : REG_BINARY, type);
       EXPECT_EQ(c.log, mark.Texts());
    }
    SetList(Words{2, 10, 20});
@@ -241,7 +257,7 @@ TEST_F(LoadOrder, MalformedOrMissingListIsLeftAlone)
    for (const Case &c : cases) {
       SCOPED_TRACE(c.label);
       if (c.stored != kMissing) {
-         SetList(c.stored);
+         SetList(c.stored, REG_NONE);
       } else {
          DeleteList();
       }
@@ -253,11 +269,11 @@ TEST_F(LoadOrder, MalformedOrMissingListIsLeftAlone)
 
       LogMark mark;
       EXPECT_EQ(c.result, RemoveServiceFromLoadOrderByTag(group_.c_str(), 20));
-      EXPECT_EQ(c.stored, Stored());
+      EXPECT_EQ(c.stored, c.stored == kMissing ? Stored() : Unwritten());
       EXPECT_EQ(removeLog, mark.Texts());
       LogMark insertMark;
       EXPECT_EQ(c.result, InsertServiceInLoadOrder(group_.c_str(), ref.c_str(), 5));
-      EXPECT_EQ(c.stored, Stored());
+      EXPECT_EQ(c.stored, c.stored == kMissing ? Stored() : Unwritten());
       EXPECT_EQ(insertLog, insertMark.Texts());
    }
 }
@@ -285,7 +301,7 @@ TEST_F(LoadOrder, MissingServiceOrTag)
    const Words list = {2, 10, 20};
    for (const Case &c : cases) {
       SCOPED_TRACE(c.label);
-      SetList(list);
+      SetList(list, REG_NONE);
       const std::string tail = Utf8(kServicesPath + c.service) + " (" +
                                std::to_string(c.result) + ")";
       LogMark mark;
@@ -294,7 +310,7 @@ TEST_F(LoadOrder, MissingServiceOrTag)
       LogMark insertMark;
       EXPECT_EQ(c.result, InsertServiceInLoadOrder(group_.c_str(), c.service.c_str(), 5));
       EXPECT_EQ((Lines{"INFO: Tag 5" + notFound_, c.insertLine + tail}), insertMark.Texts());
-      EXPECT_EQ(Bytes(list), Stored());
+      EXPECT_EQ(Bytes(list), Unwritten());
    }
    // The removal that makes room for a move is written before the reference
    // is read, and stays when that read fails.
@@ -324,7 +340,7 @@ TEST_F(LoadOrder, ReadGroupOrderListOwnsTheWords)
 TEST_F(LoadOrder, NullNamesAreRefused)
 {
    const std::wstring ref = AddService(L"ref", 20);
-   SetList(Words{1, 20});
+   SetList(Words{1, 20}, REG_NONE);
    LogMark mark;
    const DWORD invalid = ERROR_INVALID_PARAMETER;
    Words got = {1};
@@ -340,7 +356,7 @@ TEST_F(LoadOrder, NullNamesAreRefused)
                     "ERROR: InsertServiceInLoadOrder: no reference service name given",
                     "ERROR: InsertServiceInLoadOrder: no group name given"}),
              mark.Texts());
-   EXPECT_EQ(Bytes({1, 20}), Stored());
+   EXPECT_EQ(Bytes({1, 20}), Unwritten());
 }
 
 }  // namespace
