@@ -31,6 +31,7 @@ set(OV_CORE_SOURCES
    common/logLine.cpp
    common/osInfoMap.cpp
    common/msiUtilText.cpp
+   common/loadOrderList.cpp
 )
 
 # The Windows-only part of the library (the boundary to the wide Windows
@@ -43,6 +44,7 @@ set(OV_WIN_SOURCES
    common/osInfo.cpp
    common/msiUtil.cpp
    common/registry.cpp
+   common/service.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp
