@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/registry.h"
 #include "lib/misc/codeset.h"
 #include "lib/misc/win32uInt.h"
 
@@ -415,4 +416,116 @@ bool Util_LoadResStringW(WideString &out, UINT id, HMODULE module)
    int copied = LoadStringW(module, id, &out[0], static_cast<int>(chars));
    CutAtNul(out);
    return copied > 0;
+}
+
+namespace {
+
+const char kProductsKey[] = "Installer\\Products\\";
+const char kClientsValue[] = "Clients";
+// The size the installer's own "Clients" lists stay well within.
+constexpr DWORD kClientsBufferSize = 260;
+
+std::string RegistrationKey(const char *packedCode)
+{
+   return std::string(kProductsKey) + packedCode;
+}
+
+// Copies `length` bytes of UTF-8 text, or as many whole characters of it as
+// fit in outSize - 1 bytes, and terminates. outSize must not be 0.
+void CopyCut(const char *text, size_t length, char *out, size_t outSize)
+{
+   size_t n = length < outSize - 1 ? length : outSize - 1;
+   if (n < length) {
+      // The first byte left out continues a character: leave all of it out.
+      while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+         n--;
+      }
+   }
+   memcpy(out, text, n);
+   out[n] = '\0';
+}
+
+} // namespace
+
+bool MsiUtil_IsMsiNested(const char *productCode, char *parent, size_t parentSize)
+{
+   Inst_Log(INST_LOG_INFO, "MsiUtil_IsMsiNested: Checking Nested-ness of ProductCode: %s",
+            Str(productCode));
+   if (productCode == nullptr || productCode[0] == '\0') {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: Error in ProductCode");
+      return false;
+   }
+   char packed[MSI_PACKED_CODE_SIZE];
+   if (!MsiUtil_PackProductCode(productCode, packed, sizeof packed)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: Error munging ProductCode");
+      return false;
+   }
+   const std::string key = RegistrationKey(packed);
+   if (!Util_DoesKeyExist(HKEY_CLASSES_ROOT, key.c_str(), TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: MSI reg info for %s does not exist",
+               key.c_str());
+      return false;
+   }
+   // One byte more than the read may fill: the first string always ends.
+   char clients[kClientsBufferSize + 1] = {};
+   DWORD size = kClientsBufferSize;
+   if (!Util_GetKeyValueString(HKEY_CLASSES_ROOT, key.c_str(), kClientsValue, clients, &size,
+                               TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: Error getting registry key %s for value %s",
+               key.c_str(), kClientsValue);
+      return false;
+   }
+   if (clients[0] == ':') {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: MSI reg info for %s indicates it is not nested",
+               productCode);
+      return false;
+   }
+   if (parent != nullptr && parentSize > 0) {
+      CopyCut(clients, strlen(clients), parent, parentSize);
+   }
+   return true;
+}
+
+bool MsiUtil_UnnestMsi(const char *productCode)
+{
+   if (productCode == nullptr || productCode[0] == '\0') {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Empty product code");
+      return false;
+   }
+   std::vector<char> parent(strlen(productCode) + 1, '\0');
+   if (!MsiUtil_IsMsiNested(productCode, parent.data(), parent.size())) {
+      Inst_Log(INST_LOG_INFO,
+               "MsiUtil_UnnestMsi: product code '%s' is not nested.  Nothing to be done.",
+               productCode);
+      return true;
+   }
+   char packed[MSI_PACKED_CODE_SIZE];
+   if (!MsiUtil_PackProductCode(productCode, packed, sizeof packed)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Failed to munge product code '%s'",
+               productCode);
+      return false;
+   }
+   const std::string key = RegistrationKey(packed);
+   if (!Util_DoesKeyExist(HKEY_CLASSES_ROOT, key.c_str(), TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: MSI registry info for '%s' does not exist",
+               key.c_str());
+      return false;
+   }
+   // A list whose one string is ":": the product is its own client.
+   const char standalone[] = {':', '\0'};
+   if (!Util_SetKeyValue(HKEY_CLASSES_ROOT, key.c_str(), kClientsValue, REG_MULTI_SZ, standalone,
+                         sizeof standalone, REG_OPTION_NON_VOLATILE, TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Failed to write %s\\%s", key.c_str(),
+               kClientsValue);
+      return false;
+   }
+   const std::string sourceList = key + "\\SourceList";
+   if (!Util_CreateKey(HKEY_CLASSES_ROOT, sourceList.c_str(), REG_OPTION_NON_VOLATILE, FALSE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Failed to create registry key %s",
+               sourceList.c_str());
+      return false;
+   }
+   Inst_Log(INST_LOG_INFO, "MsiUtil_UnnestMsi: Successfully decoupled %s from parent installer %s",
+            productCode, parent.data());
+   return true;
 }
