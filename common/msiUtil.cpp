@@ -529,3 +529,77 @@ bool MsiUtil_UnnestMsi(const char *productCode)
             productCode, parent.data());
    return true;
 }
+
+namespace {
+
+const wchar_t kInstallerDialogClass[] = L"MsiDialogCloseClass";
+const wchar_t kProductWindowTitle[] = L"Orvane Tools";
+const char kCompanyKey[] = "SOFTWARE\\Orvane, Inc.";
+// Longer titles are cut in the log line; the window is returned all the same.
+constexpr int kTitleChars = 512;
+
+// The title the package stored for its installer window, in UTF-16. False
+// when there is none or it is not valid text; an empty title is a title.
+bool StoredWindowTitle(std::wstring &out)
+{
+   std::string title;
+   if (!Util_GetKeyValueString(HKEY_LOCAL_MACHINE, kCompanyKey, "Wnd", title, FALSE)) {
+      return false;
+   }
+   char *wide = nullptr;
+   size_t wideSize = 0;
+   // A value of another type arrives as raw bytes, which need not be UTF-8.
+   if (!CodeSet_Utf8ToUtf16le(title.data(), title.size(), &wide, &wideSize)) {
+      Inst_Log(INST_LOG_WARNING, "Util_GetInstallerWnd: The stored window title is not text");
+      return false;
+   }
+   Owned<char> owned(wide);
+   out.assign(reinterpret_cast<const wchar_t *>(wide), wideSize / sizeof(wchar_t));
+   return true;
+}
+
+// Says which window a message box will be attached to when it was not
+// found by its title.
+void LogAttachedTitle(HWND wnd)
+{
+   wchar_t title[kTitleChars] = {};
+   // GetWindowTextW does not clear the last error for an empty title.
+   SetLastError(ERROR_SUCCESS);
+   const int n = GetWindowTextW(wnd, title, kTitleChars);
+   const DWORD error = GetLastError();
+   if (n == 0 && error != ERROR_SUCCESS) {
+      Inst_LogLastError(INST_LOG_WARNING, error, "Util_GetInstallerWnd: Failed to get window text");
+      return;
+   }
+   Inst_Log(INST_LOG_INFO, "Util_GetInstallerWnd: Attaching to window with title \"%S\"", title);
+}
+
+} // namespace
+
+HWND Util_GetInstallerWnd()
+{
+   std::wstring stored;
+   HWND wnd = nullptr;
+   if (StoredWindowTitle(stored)) {
+      wnd = FindWindowW(kInstallerDialogClass, stored.c_str());
+   }
+   if (wnd == nullptr) {
+      wnd = FindWindowW(kInstallerDialogClass, kProductWindowTitle);
+   }
+   if (wnd == nullptr) {
+      wnd = FindWindowW(nullptr, kProductWindowTitle);
+   }
+   if (wnd != nullptr) {
+      return wnd;
+   }
+   wnd = FindWindowW(kInstallerDialogClass, nullptr);
+   if (wnd == nullptr) {
+      wnd = GetDesktopWindow();
+   }
+   if (wnd == nullptr) {
+      Inst_Log(INST_LOG_WARNING, "Util_GetInstallerWnd: Failed to find a window handle");
+      return nullptr;
+   }
+   LogAttachedTitle(wnd);
+   return wnd;
+}

@@ -93,3 +93,9 @@ bool MsiUtil_IsMsiNested(const char *productCode, char *parent, size_t parentSiz
 // do (a product of its own or not registered at all); nothing is undone
 // after a failure.
 bool MsiUtil_UnnestMsi(const char *productCode);
+
+// The window a custom action's message box should belong to, so that it
+// comes up in front of the installer's dialogs: the installer's dialog when
+// one can be found, else the desktop; null only when there is not even a
+// desktop.
+HWND Util_GetInstallerWnd();
