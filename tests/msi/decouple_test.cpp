@@ -75,40 +75,27 @@ std::string ClientsAfter()
    return shown;
 }
 
-class Decouple : public testing::Test {
-protected:
-   static void SetUpTestSuite() { dll_ = new LoadedDll; }
-   static void TearDownTestSuite()
-   {
-      delete dll_;
-      dll_ = nullptr;
-   }
-   void SetUp() override { ASSERT_TRUE(session.Ok()) << session.Failure(); }
-
-   // The custom action's result, its own lines and those of the two
-   // library functions, each as "<level> <text>".
-   UINT Run(Strings &lines)
-   {
-      LogMark mark;
-      const UINT rc = dll_->Call("OVDecoupleChildInstaller", session.Handle());
-      for (const LogLine &line : mark.Lines()) {
-         EXPECT_EQ(CustomActionTag(), line.tag) << line.text;
-         if (line.level == "I0" || line.text.rfind("MsiUtil_IsMsiNested:", 0) == 0 ||
-             line.text.rfind("MsiUtil_UnnestMsi:", 0) == 0) {
-            lines.push_back(line.level + " " + line.text);
-         }
-      }
-      return rc;
-   }
-
-   static LoadedDll *dll_;
-   MsiSession session;
-};
-
-LoadedDll *Decouple::dll_ = nullptr;
-
-TEST_F(Decouple, CutsANestedProductLooseAndLeavesOthersAlone)
+// The custom action's result, its own lines and those of the two library
+// functions, each as "<level> <text>".
+UINT RunAction(const LoadedDll &dll, const MsiSession &session, Strings &lines)
 {
+   LogMark mark;
+   const UINT rc = dll.Call("OVDecoupleChildInstaller", session.Handle());
+   for (const LogLine &line : mark.Lines()) {
+      EXPECT_EQ(CustomActionTag(), line.tag) << line.text;
+      if (line.level == "I0" || line.text.rfind("MsiUtil_IsMsiNested:", 0) == 0 ||
+          line.text.rfind("MsiUtil_UnnestMsi:", 0) == 0) {
+         lines.push_back(line.level + " " + line.text);
+      }
+   }
+   return rc;
+}
+
+TEST(Decouple, CutsANestedProductLooseAndLeavesOthersAlone)
+{
+   LoadedDll dll;
+   MsiSession session;
+   ASSERT_TRUE(session.Ok()) << session.Failure();
    const std::string checking = "I1 MsiUtil_IsMsiNested: Checking Nested-ness of ProductCode: ";
    const std::string opening = "I0 Unparenting Nested Install";
    const std::string nothing = "' is not nested.  Nothing to be done.";
@@ -169,7 +156,7 @@ TEST_F(Decouple, CutsANestedProductLooseAndLeavesOthersAlone)
       }
       ASSERT_EQ(c.registered, KeyExists(kChildKeyW));
       Strings lines;
-      const UINT rc = Run(lines);
+      const UINT rc = RunAction(dll, session, lines);
       const std::string clientsAfter = ClientsAfter();
       const bool sourceList = KeyExists(kSourceListW);
       registration.reset();

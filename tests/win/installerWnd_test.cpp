@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,8 +47,8 @@ struct WindowTraits {
 };
 using Window = OwnedHandle<WindowTraits>;
 
-// The "Wnd" value of the company key: whatever was there before is put
-// back when this goes, and a key this made is removed again when empty.
+// The "Wnd" value of the company key, absent while this is made and removed
+// when it goes; the key's other values stay, and a key made here goes too.
 class StoredTitle {
 public:
    StoredTitle()
@@ -58,25 +57,16 @@ public:
       EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kCompanyKey, 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, key_.Out(), &disposition));
       created_ = disposition == REG_CREATED_NEW_KEY;
-      DWORD size = sizeof saved_;
-      hadValue_ = key_ && RegQueryValueExW(key_.Get(), L"Wnd", nullptr, &savedType_, saved_,
-                                           &size) == ERROR_SUCCESS;
-      savedSize_ = size;
       RegDeleteValueW(key_.Get(), L"Wnd");
    }
    ~StoredTitle()
    {
-      if (hadValue_) {
-         RegSetValueExW(key_.Get(), L"Wnd", 0, savedType_, saved_, savedSize_);
-      } else {
-         RegDeleteValueW(key_.Get(), L"Wnd");
-      }
+      RegDeleteValueW(key_.Get(), L"Wnd");
       DWORD subkeys = 1, values = 1;
-      if (created_ &&
-          RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                           &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-          subkeys == 0 && values == 0) {
-         key_.Reset();
+      RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                       nullptr, nullptr, nullptr, nullptr);
+      key_.Reset();
+      if (created_ && subkeys == 0 && values == 0) {
          RegDeleteKeyW(HKEY_LOCAL_MACHINE, kCompanyKey);
       }
    }
@@ -94,10 +84,6 @@ public:
 private:
    RegKeyHandle key_;
    bool created_ = false;
-   bool hadValue_ = false;
-   DWORD savedType_ = REG_NONE;
-   DWORD savedSize_ = 0;
-   BYTE saved_[1024];
 };
 
 // The lines of the function itself that one call wrote to ovinst.log.
