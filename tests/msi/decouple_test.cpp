@@ -105,6 +105,9 @@ TEST(Decouple, CutsANestedProductLooseAndLeavesOthersAlone)
    const std::wstring nested = Wide(kParent) + L"\0\0"s;
    // The first string is cut to the length of a product code.
    const std::wstring longer = Wide(kParent) + L"-more\0second\0\0"s;
+   // 37 characters and an e-acute of two bytes, of which only one would fit.
+   const std::string shortParent = kParent.substr(0, 37);
+   const std::wstring splitChar = Wide(shortParent) + L"\u00e9\0\0"s;
    const std::wstring standalone = L":\0\0"s;
    const std::string unbraced = kChild.substr(1, 36);
    struct Case {
@@ -122,6 +125,11 @@ TEST(Decouple, CutsANestedProductLooseAndLeavesOthersAlone)
        {opening, checking + kChild, decoupled}, multi + " :", true},
       {"nested, parent text longer than a product code", kChild, true, &longer, 0,
        {opening, checking + kChild, decoupled}, multi + " :", true},
+      {"nested, parent cut before a character that does not fit", kChild, true, &splitChar, 0,
+       {opening, checking + kChild,
+        "I1 MsiUtil_UnnestMsi: Successfully decoupled " + kChild + " from parent installer " +
+           shortParent},
+       multi + " :", true},
       {"standing on its own", kChild, true, &standalone, 0,
        {opening, checking + kChild,
         "E1 MsiUtil_IsMsiNested: MSI reg info for " + kChild + " indicates it is not nested",
