@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/registry.h"
 #include "lib/misc/codeset.h"
 #include "lib/misc/win32uInt.h"
 
@@ -415,4 +416,190 @@ bool Util_LoadResStringW(WideString &out, UINT id, HMODULE module)
    int copied = LoadStringW(module, id, &out[0], static_cast<int>(chars));
    CutAtNul(out);
    return copied > 0;
+}
+
+namespace {
+
+const char kProductsKey[] = "Installer\\Products\\";
+const char kClientsValue[] = "Clients";
+// The size the installer's own "Clients" lists stay well within.
+constexpr DWORD kClientsBufferSize = 260;
+
+std::string RegistrationKey(const char *packedCode)
+{
+   return std::string(kProductsKey) + packedCode;
+}
+
+// Copies `length` bytes of UTF-8 text, or as many whole characters of it as
+// fit in outSize - 1 bytes, and terminates. outSize must not be 0.
+void CopyCut(const char *text, size_t length, char *out, size_t outSize)
+{
+   size_t n = length < outSize - 1 ? length : outSize - 1;
+   if (n < length) {
+      // The first byte left out continues a character: leave all of it out.
+      while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+         n--;
+      }
+   }
+   memcpy(out, text, n);
+   out[n] = '\0';
+}
+
+} // namespace
+
+bool MsiUtil_IsMsiNested(const char *productCode, char *parent, size_t parentSize)
+{
+   Inst_Log(INST_LOG_INFO, "MsiUtil_IsMsiNested: Checking Nested-ness of ProductCode: %s",
+            Str(productCode));
+   if (productCode == nullptr || productCode[0] == '\0') {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: Error in ProductCode");
+      return false;
+   }
+   char packed[MSI_PACKED_CODE_SIZE];
+   if (!MsiUtil_PackProductCode(productCode, packed, sizeof packed)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: Error munging ProductCode");
+      return false;
+   }
+   const std::string key = RegistrationKey(packed);
+   if (!Util_DoesKeyExist(HKEY_CLASSES_ROOT, key.c_str(), TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: MSI reg info for %s does not exist",
+               key.c_str());
+      return false;
+   }
+   // One byte more than the read may fill: the first string always ends.
+   char clients[kClientsBufferSize + 1] = {};
+   DWORD size = kClientsBufferSize;
+   if (!Util_GetKeyValueString(HKEY_CLASSES_ROOT, key.c_str(), kClientsValue, clients, &size,
+                               TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: Error getting registry key %s for value %s",
+               key.c_str(), kClientsValue);
+      return false;
+   }
+   if (clients[0] == ':') {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_IsMsiNested: MSI reg info for %s indicates it is not nested",
+               productCode);
+      return false;
+   }
+   if (parent != nullptr && parentSize > 0) {
+      CopyCut(clients, strlen(clients), parent, parentSize);
+   }
+   return true;
+}
+
+bool MsiUtil_UnnestMsi(const char *productCode)
+{
+   if (productCode == nullptr || productCode[0] == '\0') {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Empty product code");
+      return false;
+   }
+   std::vector<char> parent(strlen(productCode) + 1, '\0');
+   if (!MsiUtil_IsMsiNested(productCode, parent.data(), parent.size())) {
+      Inst_Log(INST_LOG_INFO,
+               "MsiUtil_UnnestMsi: product code '%s' is not nested.  Nothing to be done.",
+               productCode);
+      return true;
+   }
+   char packed[MSI_PACKED_CODE_SIZE];
+   if (!MsiUtil_PackProductCode(productCode, packed, sizeof packed)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Failed to munge product code '%s'",
+               productCode);
+      return false;
+   }
+   const std::string key = RegistrationKey(packed);
+   if (!Util_DoesKeyExist(HKEY_CLASSES_ROOT, key.c_str(), TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: MSI registry info for '%s' does not exist",
+               key.c_str());
+      return false;
+   }
+   // A list whose one string is ":": the product is its own client.
+   const char standalone[] = {':', '\0'};
+   if (!Util_SetKeyValue(HKEY_CLASSES_ROOT, key.c_str(), kClientsValue, REG_MULTI_SZ, standalone,
+                         sizeof standalone, REG_OPTION_NON_VOLATILE, TRUE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Failed to write %s\\%s", key.c_str(),
+               kClientsValue);
+      return false;
+   }
+   const std::string sourceList = key + "\\SourceList";
+   if (!Util_CreateKey(HKEY_CLASSES_ROOT, sourceList.c_str(), REG_OPTION_NON_VOLATILE, FALSE)) {
+      Inst_Log(INST_LOG_ERROR, "MsiUtil_UnnestMsi: Failed to create registry key %s",
+               sourceList.c_str());
+      return false;
+   }
+   Inst_Log(INST_LOG_INFO, "MsiUtil_UnnestMsi: Successfully decoupled %s from parent installer %s",
+            productCode, parent.data());
+   return true;
+}
+
+namespace {
+
+const wchar_t kInstallerDialogClass[] = L"MsiDialogCloseClass";
+const wchar_t kProductWindowTitle[] = L"Orvane Tools";
+const char kCompanyKey[] = "SOFTWARE\\Orvane, Inc.";
+// Longer titles are cut in the log line; the window is returned all the same.
+constexpr int kTitleChars = 512;
+
+// The title the package stored for its installer window, in UTF-16. False
+// when there is none or it is not valid text; an empty title is a title.
+bool StoredWindowTitle(std::wstring &out)
+{
+   std::string title;
+   if (!Util_GetKeyValueString(HKEY_LOCAL_MACHINE, kCompanyKey, "Wnd", title, FALSE)) {
+      return false;
+   }
+   char *wide = nullptr;
+   size_t wideSize = 0;
+   // A value of another type arrives as raw bytes, which need not be UTF-8.
+   if (!CodeSet_Utf8ToUtf16le(title.data(), title.size(), &wide, &wideSize)) {
+      Inst_Log(INST_LOG_WARNING, "Util_GetInstallerWnd: The stored window title is not text");
+      return false;
+   }
+   Owned<char> owned(wide);
+   out.assign(reinterpret_cast<const wchar_t *>(wide), wideSize / sizeof(wchar_t));
+   return true;
+}
+
+// Says which window a message box will be attached to when it was not
+// found by its title.
+void LogAttachedTitle(HWND wnd)
+{
+   wchar_t title[kTitleChars] = {};
+   // GetWindowTextW does not clear the last error for an empty title.
+   SetLastError(ERROR_SUCCESS);
+   const int n = GetWindowTextW(wnd, title, kTitleChars);
+   const DWORD error = GetLastError();
+   if (n == 0 && error != ERROR_SUCCESS) {
+      Inst_LogLastError(INST_LOG_WARNING, error, "Util_GetInstallerWnd: Failed to get window text");
+      return;
+   }
+   Inst_Log(INST_LOG_INFO, "Util_GetInstallerWnd: Attaching to window with title \"%S\"", title);
+}
+
+} // namespace
+
+HWND Util_GetInstallerWnd()
+{
+   std::wstring stored;
+   HWND wnd = nullptr;
+   if (StoredWindowTitle(stored)) {
+      wnd = FindWindowW(kInstallerDialogClass, stored.c_str());
+   }
+   if (wnd == nullptr) {
+      wnd = FindWindowW(kInstallerDialogClass, kProductWindowTitle);
+   }
+   if (wnd == nullptr) {
+      wnd = FindWindowW(nullptr, kProductWindowTitle);
+   }
+   if (wnd != nullptr) {
+      return wnd;
+   }
+   wnd = FindWindowW(kInstallerDialogClass, nullptr);
+   if (wnd == nullptr) {
+      wnd = GetDesktopWindow();
+   }
+   if (wnd == nullptr) {
+      Inst_Log(INST_LOG_WARNING, "Util_GetInstallerWnd: Failed to find a window handle");
+      return nullptr;
+   }
+   LogAttachedTitle(wnd);
+   return wnd;
 }

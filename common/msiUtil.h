@@ -76,3 +76,26 @@ WideString Util_SprintfW(const wchar_t *format, ...);
 // empty.
 bool Util_LoadResString(ResString &out, UINT id, HMODULE module);
 bool Util_LoadResStringW(WideString &out, UINT id, HMODULE module);
+
+// Nested installations. The installer's per-machine registration of a
+// product is the key HKEY_CLASSES_ROOT\Installer\Products\<packed code>;
+// the first string of its "Clients" list is ":" for a product of its own
+// and the parent's product code for one installed from inside another
+// package, which then cannot be repaired or removed by itself.
+
+// True when productCode is registered and its "Clients" names a parent.
+// The parent's code is then copied into `parent` unless that is null;
+// parentSize is the buffer's capacity in bytes, and a longer code is cut
+// (never inside a character) to parentSize - 1 bytes and terminated.
+bool MsiUtil_IsMsiNested(const char *productCode, char *parent, size_t parentSize);
+// Cuts a nested product loose from its parent: "Clients" becomes ":" and
+// the product gets a "SourceList" key. True also when there was nothing to
+// do (a product of its own or not registered at all); nothing is undone
+// after a failure.
+bool MsiUtil_UnnestMsi(const char *productCode);
+
+// The window a custom action's message box should belong to, so that it
+// comes up in front of the installer's dialogs: the installer's dialog when
+// one can be found, else the desktop; null only when there is not even a
+// desktop.
+HWND Util_GetInstallerWnd();

@@ -2,6 +2,7 @@
 // splitting of CustomActionData is tested natively as well.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,3 +19,17 @@ using WideString = std::basic_string<utf16_t>;
 // token and advances pos by one. Callers loop while pos < source.size().
 std::string Util_NextToken(std::string source, std::string delimiter, uint32_t &pos);
 WideString Util_NextTokenW(WideString source, WideString delimiter, uint32_t &pos);
+
+// The 38-character braced product code, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
+// in the 32-character packed form the installer names its registration keys
+// with: the first three groups reversed, the last two as pairs of swapped
+// characters, braces and hyphens left out. Letters keep their case. False,
+// and nothing packed, for any other input: a null pointer, a text of another
+// length, a brace or hyphen out of place, or a character other than a hex
+// digit between them (such a character, a backslash above all, would make
+// the key name point somewhere else). `packedSize` is the capacity of
+// `packed` in bytes and must be at least MSI_PACKED_CODE_SIZE; on failure
+// `packed` holds the empty string when it has room for one.
+constexpr size_t MSI_PRODUCT_CODE_LENGTH = 38;
+constexpr size_t MSI_PACKED_CODE_SIZE = 33;   // 32 characters and the NUL
+bool MsiUtil_PackProductCode(const char *productCode, char *packed, size_t packedSize);
