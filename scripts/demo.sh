@@ -29,6 +29,7 @@ actions=(
    "OVSetRealVersionNT|VersionNT VersionNT64"
    "OVSetOVSysVer|OVSYSVER"
    "OVDetectWin2003R2|WIN2003R2"
+   "OVDecoupleChildInstaller|"
 )
 
 # --- the package ---------------------------------------------------------------
@@ -60,7 +61,19 @@ wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentMinor
    /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
 product_code="{8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4}"
+# The installer's registration key of that code. The package itself enters
+# a parent package as its client there, as a parent's nested install would,
+# just before OVDecoupleChildInstaller runs.
+registration='HKCR\Installer\Products\35C5A0E8B2C3B5F4D974160C1F2A7B4E'
+parent_code="{0C7E1B2A-9F35-4D61-8A0B-5E2D47C3F918}"
 temp_dir="$prefix/drive_c/users/$(id -un)/Temp"
+# The "Clients" value of the registration: ':' for a product of its own,
+# the parent's code for a nested one.
+clients_value() {
+   wine reg query "$registration" /v Clients 2>/dev/null | tr -d '\r' |
+      sed -n 's/.*REG_MULTI_SZ *//p' | sed 's/\\0/ /g; s/ *$//'
+}
+
 # A previous demo's install goes first, so that this run installs afresh;
 # its log lines go with it.
 (cd -- "$drop" && wine msiexec /x "$product_code" /qn >/dev/null 2>&1) || true
@@ -107,15 +120,19 @@ for entry in "${actions[@]}"; do
    props="${entry#*|}"
    ret="$(grep -a -m1 "^Action ended .*: $name\. Return value" "$out/install.log" |
           sed 's/.*Return value \([0-9]*\)\..*/\1/' || true)"
-   printf '%-22s result: %s\n' "$name" "$(result_text "$ret")"
+   printf '%-26s result: %s\n' "$name" "$(result_text "$ret")"
    for p in $props; do
       if grep -a -q "^Property(S): $p = " "$out/install.log"; then
-         printf '%-22s   %s = %s\n' "" "$p" "$(property "$p")"
+         printf '%-26s   %s = %s\n' "" "$p" "$(property "$p")"
       else
-         printf '%-22s   %s is not set\n' "" "$p"
+         printf '%-26s   %s is not set\n' "" "$p"
       fi
    done
 done
+echo
+echo "Registration $registration, value Clients:"
+echo "   written by the package (a parent's nested install): $parent_code"
+echo "   after OVDecoupleChildInstaller                     : $(clients_value)"
 echo
 echo "----- ovinst.log (C:\\users\\$(id -un)\\Temp\\ovinst.log)"
 sed 's/\r$//' "$out/ovinst.log"

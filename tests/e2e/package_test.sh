@@ -23,7 +23,7 @@ cat -- "$out.report"
 
 log="$out/install.log"
 ca_log="$out/ovinst.log"
-for action in OVSetRealVersionNT OVSetOVSysVer OVDetectWin2003R2; do
+for action in OVSetRealVersionNT OVSetOVSysVer OVDetectWin2003R2 OVDecoupleChildInstaller; do
    grep -a -q "^Action ended .*: $action\. Return value 1\.$" "$log" ||
       fail "$action did not end with success in the installer log"
 done
@@ -45,9 +45,13 @@ fi
 # opening and closing lines.
 tag="setupKit-build-$build_number"
 for text in "OVSetRealVersionNT running" "OVSetRealVersionNT Done" "Checking System Version" \
-            "Done System Version" "Win2003 R2 detection"; do
+            "Done System Version" "Win2003 R2 detection" "Unparenting Nested Install"; do
    grep -a -q "| $tag| I0: $text"$'\r'"\?$" "$ca_log" || fail "no line '$text' with tag $tag in ovinst.log"
 done
+
+# The demo registers its product as the nested child of a parent first.
+grep -a -q "| $tag| I1: MsiUtil_UnnestMsi: Successfully decoupled {8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4} from parent installer {0C7E1B2A-9F35-4D61-8A0B-5E2D47C3F918}" "$ca_log" ||
+   fail "OVDecoupleChildInstaller did not decouple the product from its parent"
 
 [[ $failures -eq 0 ]] && echo "package end-to-end: all checks passed"
 exit $((failures > 0))
