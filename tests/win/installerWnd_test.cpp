@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/log.h"
 #include "common/msiUtil.h"
 #include "tests/win/win32uTestUtil.h"
 
@@ -86,24 +84,14 @@ private:
    bool created_ = false;
 };
 
-// The lines of the function itself that one call wrote to ovinst.log.
+// The lines of the function itself that one call wrote to the log.
 HWND CallAndReadLines(Strings &lines)
 {
-   win32utest::ScratchDir dir;
-   wchar_t temp[MAX_PATH + 1];
-   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-   // The log takes its file name relative to the temporary folder.
-   const std::string name = dir.utf8().substr(Utf8(std::wstring(temp, n)).size()) + "\\ovinst.log";
-   Inst_SetupLogging("installerWnd", "installerWnd-test", name.c_str(), nullptr);
+   win32utest::LogCapture log;
    HWND found = Util_GetInstallerWnd();
-   Inst_EndLogging();
-   std::istringstream log(win32utest::ReadWholeFile(dir.WidePath("ovinst.log")));
-   const std::string prefix = "Util_GetInstallerWnd: ";
-   for (std::string line; std::getline(log, line);) {
-      const size_t at = line.find(prefix);
-      if (at != std::string::npos) {
-         // "<time>| <tag>| <level>: <text>" and its CR.
-         lines.push_back(line.substr(at - 4, 2) + " " + line.substr(at, line.size() - at - 1));
+   for (const std::string &line : log.Take()) {
+      if (line.compare(3, 22, "Util_GetInstallerWnd: ") == 0) {
+         lines.push_back(line);
       }
    }
    return found;

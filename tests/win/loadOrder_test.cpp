@@ -1,14 +1,11 @@
 // Load-order group tags against the prefix's real registry. Each test owns a
 // group value under GroupOrderList and service keys whose names carry the
 // process id; it writes them itself (Wine assigns no tags) and removes them.
-// The log lines are read back from ovinst.log in the temporary folder, the
-// file this process's log writes to.
+// The log lines are read back from a log session of the check's own.
 #include "common/service.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +13,7 @@
 #include "tests/win/win32uTestUtil.h"
 
 using namespace std::string_literals;
+using win32utest::LogCapture;
 using win32utest::Utf8;
 
 namespace {
@@ -32,43 +30,6 @@ std::string Bytes(const Words &words)
 {
    return std::string(reinterpret_cast<const char *>(words.data()), words.size() * 4);
 }
-
-std::wstring LogPath()
-{
-   wchar_t temp[MAX_PATH + 1];
-   DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-   return std::wstring(temp, n <= MAX_PATH ? n : 0) + L"ovinst.log";
-}
-
-// The texts of the custom-action lines ("... | I0: text") written to the
-// log since the mark was made.
-class LogMark {
-public:
-   LogMark() : offset_(Read().size()) {}
-   Lines Texts() const
-   {
-      const std::string bytes = Read().substr(offset_);
-      const std::string level = "| I0: ";
-      Lines texts;
-      size_t start = 0;
-      for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
-         const std::string line = bytes.substr(start, end - start);
-         size_t at = line.find(level);
-         if (at != std::string::npos) {
-            texts.push_back(line.substr(at + level.size()));
-         }
-      }
-      return texts;
-   }
-
-private:
-   static std::string Read()
-   {
-      std::ifstream in(LogPath().c_str(), std::ios::binary);
-      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-   }
-   size_t offset_;
-};
 
 class LoadOrder : public testing::Test {
 protected:
@@ -188,10 +149,10 @@ TEST_F(LoadOrder, InsertPlacesTheTagBehindItsReference)
    for (const Case &c : cases) {
       SCOPED_TRACE(c.label);
       SetList(c.before);
-      LogMark mark;
+      LogCapture mark;
       EXPECT_EQ(0u, InsertServiceInLoadOrder(group_.c_str(), ref.c_str(), c.tag));
       EXPECT_EQ(Bytes(c.after), Stored());
-      EXPECT_EQ(c.log, mark.Texts());
+      EXPECT_EQ(c.log, mark.Texts("I0"));
    }
 }
 
@@ -220,12 +181,12 @@ TEST_F(LoadOrder, RemoveTakesOutTheFirstOccurrence)
    for (const Case &c : cases) {
       SCOPED_TRACE(c.label);
       SetList(c.before, REG_NONE);
-      LogMark mark;
+      LogCapture mark;
       EXPECT_EQ(0u, RemoveServiceFromLoadOrder(group_.c_str(), svc.c_str()));
       DWORD type = 0;
       EXPECT_EQ(Bytes(c.after.empty() ? c.before : c.after), Stored(&type));
       EXPECT_EQ(c.after.empty() ? REG_NONE : REG_BINARY, type);
-      EXPECT_EQ(c.log, mark.Texts());
+      EXPECT_EQ(c.log, mark.Texts("I0"));
    }
    SetList(Words{2, 10, 20});
    EXPECT_EQ(0u, RemoveServiceFromLoadOrderByTag(group_.c_str(), 10)) << "by tag";
@@ -267,14 +228,14 @@ TEST_F(LoadOrder, MalformedOrMissingListIsLeftAlone)
       Lines insertLog = removeLog;
       insertLog.push_back("ERROR: RemoveServiceFromLoadOrderByTag failed with (" + code + ").");
 
-      LogMark mark;
+      LogCapture mark;
       EXPECT_EQ(c.result, RemoveServiceFromLoadOrderByTag(group_.c_str(), 20));
       EXPECT_EQ(c.stored, c.stored == kMissing ? Stored() : Unwritten());
-      EXPECT_EQ(removeLog, mark.Texts());
-      LogMark insertMark;
+      EXPECT_EQ(removeLog, mark.Texts("I0"));
+      LogCapture insertMark;
       EXPECT_EQ(c.result, InsertServiceInLoadOrder(group_.c_str(), ref.c_str(), 5));
       EXPECT_EQ(c.stored, c.stored == kMissing ? Stored() : Unwritten());
-      EXPECT_EQ(insertLog, insertMark.Texts());
+      EXPECT_EQ(insertLog, insertMark.Texts("I0"));
    }
 }
 
@@ -304,12 +265,12 @@ TEST_F(LoadOrder, MissingServiceOrTag)
       SetList(list, REG_NONE);
       const std::string tail = Utf8(kServicesPath + c.service) + " (" +
                                std::to_string(c.result) + ")";
-      LogMark mark;
+      LogCapture mark;
       EXPECT_EQ(c.result, RemoveServiceFromLoadOrder(group_.c_str(), Utf8(c.service).c_str()));
-      EXPECT_EQ(Lines{c.removeLine + tail}, mark.Texts());
-      LogMark insertMark;
+      EXPECT_EQ(Lines{c.removeLine + tail}, mark.Texts("I0"));
+      LogCapture insertMark;
       EXPECT_EQ(c.result, InsertServiceInLoadOrder(group_.c_str(), c.service.c_str(), 5));
-      EXPECT_EQ((Lines{"INFO: Tag 5" + notFound_, c.insertLine + tail}), insertMark.Texts());
+      EXPECT_EQ((Lines{"INFO: Tag 5" + notFound_, c.insertLine + tail}), insertMark.Texts("I0"));
       EXPECT_EQ(Bytes(list), Unwritten());
    }
    // The removal that makes room for a move is written before the reference
@@ -341,7 +302,7 @@ TEST_F(LoadOrder, NullNamesAreRefused)
 {
    const std::wstring ref = AddService(L"ref", 20);
    SetList(Words{1, 20}, REG_NONE);
-   LogMark mark;
+   LogCapture mark;
    const DWORD invalid = ERROR_INVALID_PARAMETER;
    Words got = {1};
    EXPECT_EQ(invalid, ReadGroupOrderList(nullptr, nullptr, 0, got));
@@ -355,7 +316,7 @@ TEST_F(LoadOrder, NullNamesAreRefused)
                     "ERROR: RemoveServiceFromLoadOrder: no service name given",
                     "ERROR: InsertServiceInLoadOrder: no reference service name given",
                     "ERROR: InsertServiceInLoadOrder: no group name given"}),
-             mark.Texts());
+             mark.Texts("I0"));
    EXPECT_EQ(Bytes({1, 20}), Unwritten());
 }
 

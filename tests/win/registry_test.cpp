@@ -112,39 +112,6 @@ std::wstring ReadRaw(HKEY root, const std::wstring &sub, const wchar_t *name, DW
    return std::wstring(buf, wcsnlen(buf, 256));
 }
 
-// A log session writing to a folder of its own; Take() ends it and gives
-// the lines as "LL text" (the session's own begin and end lines left out).
-class LogCapture {
-public:
-   LogCapture()
-   {
-      wchar_t temp[MAX_PATH + 1];
-      const size_t n = GetTempPathW(MAX_PATH + 1, temp);   // the log names files relative to it
-      Inst_SetupLogging("registry", "registry-test",
-                        (Utf8(dir_.wide().substr(n)) + "\\reg.log").c_str(), nullptr);
-   }
-   ~LogCapture() { Take(); }
-   Strings Take()
-   {
-      Strings lines;
-      if (std::exchange(open_, false)) {
-         Inst_EndLogging();
-         const std::string bytes = ReadWholeFile(dir_.WidePath("reg.log"));
-         for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
-            const size_t tag = bytes.find("| registry-test| ", at);
-            if (tag < end && bytes.compare(tag + 17, 2, "XX") != 0) {
-               lines.push_back(bytes.substr(tag + 17, 2) + bytes.substr(tag + 20, end - tag - 20));
-            }
-         }
-      }
-      return lines;
-   }
-
-private:
-   ScratchDir dir_;
-   bool open_ = true;
-};
-
 // Lines whose error suffix carries the last error, which Wine's registry
 // calls leave as they found it, are compared up to that suffix ("...|*").
 void ExpectLines(const Strings &want, const Strings &got)

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
+
 namespace win32utest {
 
 // é (2 UTF-8 bytes, 1 unit), € (3 bytes, 1 unit), 😀 (4 bytes, 2 units).
@@ -70,13 +72,14 @@ inline bool Exists(const std::wstring &path)
 // non-ASCII name, removed with the files and empty folders in it afterwards.
 class ScratchDir {
 public:
-   ScratchDir()
+   // `suffix` tells apart several folders of one test.
+   explicit ScratchDir(const wchar_t *suffix = L"")
    {
       wchar_t temp[MAX_PATH + 1];
       DWORD n = GetTempPathW(MAX_PATH + 1, temp);
       const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
       path_ = std::wstring(temp, n <= MAX_PATH ? n : 0) + L"ovtest-" + Wide(test->name()) +
-              Wide(kMixed);
+              Wide(kMixed) + suffix;
       Remove();
       EXPECT_TRUE(CreateDirectoryW(LongForm(path_).c_str(), nullptr));
    }
@@ -112,6 +115,61 @@ inline std::string ReadWholeFile(const std::wstring &path)
    std::ifstream in(LongForm(path).c_str(), std::ios::binary);
    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// A log session of its own for the length of one check, writing to a
+// scratch folder, so that what earlier tests did to this process's log
+// cannot matter. Take() ends it and gives the lines as "LL text" (level
+// letters, blank, text), without the session's own begin and end lines.
+class LogCapture {
+public:
+   LogCapture()
+   {
+      wchar_t temp[MAX_PATH + 1];
+      const size_t n = GetTempPathW(MAX_PATH + 1, temp);
+      // The log takes its file name relative to the temporary folder.
+      Inst_SetupLogging("win_tests", kTag, (Utf8(dir_.wide().substr(n)) + "\\capture.log").c_str(),
+                        nullptr);
+   }
+   ~LogCapture() { Take(); }
+   LogCapture(const LogCapture &) = delete;
+   LogCapture &operator=(const LogCapture &) = delete;
+
+   std::vector<std::string> Take()
+   {
+      std::vector<std::string> lines;
+      if (!open_) {
+         return lines;
+      }
+      open_ = false;
+      Inst_EndLogging();
+      const std::string bytes = ReadWholeFile(dir_.wide() + L"\\capture.log");
+      const std::string tag = std::string("| ") + kTag + "| ";
+      for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
+         const size_t found = bytes.find(tag, at);
+         const size_t level = found + tag.size();   // "LL: text"
+         if (found < end && bytes.compare(level, 2, "XX") != 0) {
+            lines.push_back(bytes.substr(level, 2) + bytes.substr(level + 3, end - level - 3));
+         }
+      }
+      return lines;
+   }
+   // The texts of the lines at one level.
+   std::vector<std::string> Texts(const char *level)
+   {
+      std::vector<std::string> texts;
+      for (const std::string &line : Take()) {
+         if (line.compare(0, 2, level) == 0) {
+            texts.push_back(line.substr(3));
+         }
+      }
+      return texts;
+   }
+
+private:
+   static constexpr const char *kTag = "win-test";
+   ScratchDir dir_{L"-log"};
+   bool open_ = true;
+};
 
 // How often `needle` occurs in `text`.
 inline size_t CountOf(const std::string &text, const std::string &needle)
