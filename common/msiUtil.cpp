@@ -136,7 +136,9 @@ std::basic_string<C> GrowingSprintf(const C *format, va_list args, Format vsnpri
       va_copy(copy, args);
       int n = vsnprintfFn(buffer, capacity, format, copy);
       va_end(copy);
-      if (n >= 0) {
+      // The C runtime's formatter gives -1 when the text does not fit; one
+      // that reports the full length instead is treated the same way.
+      if (n >= 0 && static_cast<size_t>(n) <= capacity) {
          return std::basic_string<C>(buffer, static_cast<size_t>(n));
       }
       if (attempt == kAttempts) {
