@@ -121,8 +121,10 @@ DWORD ReadGroupOrderList(HKEY groupOrderListKey, const wchar_t *groupName, DWORD
    } catch (const std::exception &) {
       rc = ERROR_NOT_ENOUGH_MEMORY;
    }
-   // Windows is little-endian: the stored words land in host order.
-   DWORD readSize = size;
+   // Windows is little-endian: the stored words land in host order. The
+   // read may use the spare words too, so that a list another writer made
+   // longer meanwhile shows as a changed length rather than a failed read.
+   DWORD readSize = static_cast<DWORD>(words.size() * sizeof(uint32_t));
    if (rc == ERROR_SUCCESS) {
       rc = RegQueryValueExW(groupOrderListKey, groupName, nullptr, nullptr,
                             reinterpret_cast<BYTE *>(words.data()), &readSize);
