@@ -1,11 +1,8 @@
 // The log against the real Wine registry, files and clock. The log reads its
 // state once per process, so each case runs in a death-test child whose
 // current folder is a scratch folder (where a relative fallback file goes)
-// and whose temporary folder is its "tmp"; the test then reads the file.
-//
-// The file is written in text mode, every LF reaching the disk as CR LF: a
-// line has to end in exactly one CR LF, which also proves that a message's
-// own trailing CR is gone.
+// and whose temporary folder is its "tmp". The file is in text mode: a line
+// ending in exactly one CR LF proves a message's own trailing CR is gone.
 #include "common/log.h"
 
 #include <fcntl.h>
@@ -66,8 +63,6 @@ std::string SystemText(DWORD code)
 
 std::string ErrnoText(int code) { return Utf8(_wcserror(code)); }
 
-// --- what the child does ----------------------------------------------------------
-
 // A failed check ends the child with its note.
 void Check(bool ok, const std::string &what)
 {
@@ -103,10 +98,7 @@ void Folder(const char *path, bool make)
 
 void L(uint32_t level, const std::string &text) { Inst_Log(level, "%s", text.c_str()); }
 void Session(const char *name = nullptr, const char *tag = nullptr, const char *file = nullptr,
-             const char *fallback = nullptr)
-{
-   Inst_SetupLogging(name, tag, file, fallback);
-}
+             const char *fallback = nullptr) { Inst_SetupLogging(name, tag, file, fallback); }
 
 // One line at every level bit below 0x100, then one for the host.
 void Every()
@@ -150,8 +142,6 @@ void Preserved(uint32_t level)
    }
 }
 
-// --- the cases: what the child does and the lines of one file ---------------------
-
 struct Case {
    std::string name;
    std::function<void(SimulatedHost &host, const std::string &tmp)> run;
@@ -179,12 +169,10 @@ long long Ticks(const FILETIME &ft)
    return static_cast<long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
 }
 
-// The lines of a log written between two clock readings, split at CR LF,
-// as "[tag|]LL message": the tag only when it is not the build tag, and a
-// full-length line whose message repeats one character c as "LL c*". The
-// local time of each line less its zone offset must be a UTC time between
-// the readings, and the zone suffix the one OV_LOG_EXPECT_ZONE names (ctest
-// sets it with a TZ).
+// The lines of a log written between two clock readings as "[tag|]LL message"
+// (the tag unless it is the build tag; "LL c*" for a full-length line of one
+// character c). Each line's time less its zone offset must lie between the
+// readings, its zone be the one OV_LOG_EXPECT_ZONE names (ctest sets a TZ).
 Strings Summaries(const std::string &bytes, long long before, long long after)
 {
    static const std::regex shape("^([0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\\.[0-9]{3})"
@@ -243,12 +231,8 @@ std::vector<Case> Cases()
       {"HostAccepts", [](SimulatedHost &host, auto) {
           Level("none"), host.present = true, HostKey(true), Inst_SetupCALogging("t");
           Inst_LogCA("one"), L(1, "two"), Inst_EndLogging(), HostKey(false);
-          const std::string prefix = "guest.log.text ==INSTLOG ";
+          // Their text is the host channel tests' concern.
           Check(host.requests.size() == 2, "not one request per line");
-          for (const std::string &r : host.requests) {
-             Check(r.compare(0, prefix.size(), prefix) == 0 && r.find_first_of("\r\n") == r.npos,
-                   "a request not of one line: " + r);
-          }
        }, {"t|I0 one", "t|E1 two"}},
       {"MaskZeroWritesNothing", [](SimulatedHost &, auto) {
           Level("0"), Inst_SetupCALogging("t"), Every();

@@ -44,7 +44,6 @@ int RunAsChildIfAsked()
 
 const int gChildHook = RunAsChildIfAsked();
 
-
 TEST(Win32UFiles, OpenReadsThePermissionWithCreateOnly)
 {
    ScratchDir dir;
@@ -93,7 +92,6 @@ TEST(Win32UFiles, LongPathRule)
       check("Win32U_Access", Win32U_Access(path.c_str(), 0) == 0);
    }
 }
-
 
 TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
 {
@@ -155,7 +153,6 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
    SetCurrentDirectoryW(saved);
 }
 
-
 TEST(Win32UCreateProcess, ChildGetsTheConvertedArguments)
 {
    ScratchDir dir;
@@ -190,7 +187,6 @@ TEST(Win32UCreateProcess, ChildGetsTheConvertedArguments)
    SetEnvironmentVariableW(kValueVar, nullptr);
    EXPECT_EQ(expected + "block" + kSmile, run(CREATE_UNICODE_ENVIRONMENT, &block[0]));
 }
-
 
 TEST(Win32UDirectories, MatchTheWideCalls)
 {
@@ -263,7 +259,6 @@ TEST(Win32UDirectories, GrowLoopOfCopyDirectory)
    }
 }
 
-
 TEST(Win32UFormatMessage, MatchesTheWideCall)
 {
    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
@@ -283,7 +278,6 @@ TEST(Win32UFormatMessage, MatchesTheWideCall)
       free(message);
    }
 }
-
 
 TEST(Win32UDeathTest, ProgrammingErrorsEndTheProcess)
 {
