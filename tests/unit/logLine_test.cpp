@@ -17,10 +17,7 @@ const LogLineTime kTime = {2026, 3, 7, 8, 9, 5, 42, 0};   // 2026-03-07T08:09:05
 const std::string kHead = "2026-03-07T08:09:05.042Z| t| I1: ";
 const size_t kRoom = LOG_LINE_MAX_TEXT - kHead.size();   // for the message after kHead
 
-struct Built {
-   std::string text;
-   LogLineStatus status;
-};
+struct Built { std::string text; LogLineStatus status; };
 
 Built Build(const LogLineTime &time, const char *tag, uint32_t level, const utf16_t *suffix,
             const char *format, ...)
@@ -39,13 +36,8 @@ Built Build(const LogLineTime &time, const char *tag, uint32_t level, const utf1
 
 // One message (formatted as "%s") and what the line must be.
 struct Row {
-   const char *label;
-   LogLineTime time;
-   const char *tag;
-   uint32_t level;
-   const utf16_t *suffix;
-   std::string message, expected;
-   LogLineStatus status;
+   const char *label; LogLineTime time; const char *tag; uint32_t level; const utf16_t *suffix;
+   std::string message, expected; LogLineStatus status;
 };
 
 const LogLineStatus kDone = LOG_LINE_COMPLETE, kCut = LOG_LINE_TRUNCATED;
@@ -58,24 +50,20 @@ const Row kRows[] = {
     "2026-03-07T08:09:05.042Z| setupKit-build-12| I0: Hello\n", kDone},
    {"padded fields", {7, 1, 2, 0, 0, 0, 0, 0}, "t", 2, nullptr, "m",
     "0007-01-02T00:00:00.000Z| t| I1: m\n", kDone},
-   {"wide year", {12345, 12, 31, 23, 59, 59, 999, 0}, "t", 2, nullptr, "m",
-    "12345-12-31T23:59:59.999Z| t| I1: m\n", kDone},
    {"zone behind", {2026, 3, 7, 8, 9, 5, 42, -120}, "t", 2, nullptr, "m",
     "2026-03-07T08:09:05.042-02:00| t| I1: m\n", kDone},
    {"null tag", kTime, nullptr, 1, nullptr, "m",
     "2026-03-07T08:09:05.042Z| " + kBuildTag + "| E1: m\n", kDone},
    {"empty tag", kTime, "", 1, nullptr, "m",
     "2026-03-07T08:09:05.042Z| " + kBuildTag + "| E1: m\n", kDone},
-   {"mixed ends", kTime, "t", 2, nullptr, "abc\n\r\n\r", kHead + "abc\n", kDone},
-   {"inner ends stay", kTime, "t", 2, nullptr, "a\r\nb\r\n", kHead + "a\r\nb\n", kDone},
+   {"mixed ends go, inner stay", kTime, "t", 2, nullptr, "a\r\nb\n\r\n\r", kHead + "a\r\nb\n",
+    kDone},
    {"only line ends", kTime, "t", 2, nullptr, "\r\n\n", kHead + "\n", kDone},
    {"ends go before the suffix", kTime, "t", 2, U16TEXT("| winerror code 5"), "failed\r\n",
     kHead + "failed| winerror code 5\n", kDone},
    {"suffix as UTF-8", kTime, "t", 2, U16TEXT(" (caf\u00e9 \u20ac \U0001F600)"), "m",
     kHead + "m (caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80)\n", kDone},
    {"empty suffix", kTime, "t", 2, U16TEXT(""), "m", kHead + "m\n", kDone},
-   {"3000 characters", kTime, "t", 2, nullptr, kA3000, kHead + std::string(kRoom, 'a') + "\n",
-    kCut},
    {"exactly the room", kTime, "t", 2, nullptr, std::string(kRoom, 'b'),
     kHead + std::string(kRoom, 'b') + "\n", kDone},
    {"one over the room", kTime, "t", 2, nullptr, std::string(kRoom + 1, 'b'),
@@ -93,7 +81,6 @@ const Row kRows[] = {
    {"no room after the tag", kTime, kFillingTag.c_str(), 2, nullptr, "x",
     "2026-03-07T08:09:05.042Z| " + kFillingTag + "| I1: \n", kCut},
    {"tag too long", kTime, kLongerTag.c_str(), 2, nullptr, "m", "", LOG_LINE_FORMAT_ERROR},
-   {"tag far too long", kTime, kA3000.c_str(), 2, nullptr, "m", "", LOG_LINE_FORMAT_ERROR},
 };
 
 TEST(LogLine, Rows)
@@ -141,9 +128,8 @@ TEST(LogLine, CutNeverSplitsAUtf8Sequence)
 TEST(LogLine, ZoneSuffix)
 {
    const std::pair<int, std::string> zones[] = {
-      {0, "Z"},         {330, "+05:30"}, {-120, "-02:00"},  {-30, "-00:30"},
-      {-1, "-00:01"},   {1, "+00:01"},   {840, "+14:00"},   {-720, "-12:00"},
-      {6000, "+100:00"}, {INT_MIN, "-35791394:08"}, {INT_MAX, "+35791394:07"}};
+      {0, "Z"}, {330, "+05:30"}, {-30, "-00:30"}, {-1, "-00:01"}, {6000, "+100:00"},
+      {INT_MIN, "-35791394:08"}, {INT_MAX, "+35791394:07"}};
    for (const auto &z : zones) {
       char buf[32];
       LogLine_ZoneSuffix(z.first, buf, sizeof buf);
@@ -156,17 +142,6 @@ TEST(LogLine, ZoneSuffix)
    EXPECT_EQ('\0', one[0]);
    LogLine_ZoneSuffix(-120, &none, 0);
    EXPECT_EQ('#', none);
-}
-
-TEST(LogLine, Letters)
-{
-   const std::pair<uint32_t, const char *> letters[] = {
-      {0x001, "E1"}, {0x002, "I1"}, {0x004, "E2"}, {0x008, "W1"}, {0x010, "G2"}, {0x020, "I2"},
-      {0x080, "P1"}, {0x100, "XX"}, {0x200, "XX"}, {0x400, "I0"}, {0x000, "XX"}, {0x040, "XX"},
-      {0x003, "XX"}, {0x401, "XX"}, {0x800, "XX"}, {0xFFFFFFFF, "XX"}};
-   for (const auto &l : letters) {
-      EXPECT_STREQ(l.second, LogLine_LevelLetters(l.first)) << l.first;
-   }
 }
 
 }  // namespace
