@@ -133,6 +133,16 @@ target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinst
 add_test(NAME msi_tests COMMAND msi_tests)
 set_tests_properties(msi_tests PROPERTIES TIMEOUT 600)
 
+# The log keeps its state per process, so its tests run every case in a
+# fresh log_child process; win_tests copies it from this tree by its path.
+add_executable(log_child "${PROJECT_SOURCE_DIR}/tests/win/logChild/logChild.cpp"
+   "${PROJECT_SOURCE_DIR}/tests/win/simulatedHost.cpp")
+target_link_libraries(log_child PRIVATE ovcore)
+target_link_options(log_child PRIVATE -municode ${OV_STATIC_RUNTIME})
+ov_warnings(log_child)
+add_dependencies(win_tests log_child)
+target_compile_definitions(win_tests PRIVATE "OV_LOG_CHILD_EXE=\"$<TARGET_FILE:log_child>\"")
+
 # Wine takes the time zone from the TZ of the Unix process it is started in
 # (a TZ in the Windows environment of a child is ignored), so one log case
 # runs again as entries of its own, each with a POSIX zone (no tzdata

@@ -1,8 +1,12 @@
-// The log against the real Wine registry, files and clock. The log reads its
-// state once per process, so each case runs in a death-test child whose
-// current folder is a scratch folder (where a relative fallback file goes)
-// and whose temporary folder is its "tmp". The file is in text mode: a line
-// ending in exactly one CR LF proves a message's own trailing CR is gone.
+// The log against the real Wine registry, files and clock. The log's state
+// is read once per process, so each case runs tests/win/logChild in a fresh
+// process whose current folder is a scratch folder (where a relative
+// fallback file goes) and whose temporary folder is its "tmp", and then
+// reads the files it left.
+//
+// The file is opened without O_BINARY, i.e. in text mode: every LF the log
+// writes reaches the disk as CR LF. A line therefore has to end in exactly
+// one CR LF, which also proves that a message's own trailing CR is gone.
 #include "common/log.h"
 
 #include <fcntl.h>
@@ -10,17 +14,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <functional>
+#include <fstream>
+#include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/win/simulatedHost.h"
 #include "tests/win/win32uTestUtil.h"
 
-using namespace win32utest;
+#ifndef OV_LOG_CHILD_EXE
+#error "OV_LOG_CHILD_EXE (host path of log_child.exe) must be defined by the build"
+#endif
+
+using win32utest::Utf8;
+using win32utest::Wide;
 
 namespace {
 
@@ -28,8 +39,7 @@ using Strings = std::vector<std::string>;
 
 const std::string kBuildTag = "inst-build-" + std::to_string(OV_BUILD_NUMBER);
 const std::string kHostFailed = "Failed to send above log message to host";
-const wchar_t kLevelKey[] = L"SOFTWARE\\Wow6432Node\\Orvane, Inc.";
-const wchar_t kHostKey[] = L"SOFTWARE\\Orvane, Inc.\\OvxLog";
+const std::wstring kPid = std::to_wstring(GetCurrentProcessId());
 
 std::wstring TempPath()
 {
@@ -47,7 +57,9 @@ void RemoveTree(const std::wstring &path)
          RemoveTree(path + L"\\" + found.cFileName);
       }
    }
-   find != INVALID_HANDLE_VALUE && FindClose(find);
+   if (find != INVALID_HANDLE_VALUE) {
+      FindClose(find);
+   }
    DeleteFileW(path.c_str()) || RemoveDirectoryW(path.c_str());
 }
 
@@ -63,105 +75,70 @@ std::string SystemText(DWORD code)
 
 std::string ErrnoText(int code) { return Utf8(_wcserror(code)); }
 
-// A failed check ends the child with its note.
-void Check(bool ok, const std::string &what)
-{
-   if (!ok) {
-      fprintf(stderr, "log child: %s\n", what.c_str());
-      exit(1);
+// A scratch folder with a non-ASCII name and its "tmp" inside. The log tests
+// own the log level value and the host-log key of the sandboxed prefix
+// (ctest runs them under one resource lock); each case starts without them.
+struct Scratch {
+   Scratch()
+   {
+      static int count = 0;
+      root = TempPath() + L"ovlogtest-" + kPid + L"-" + std::to_wstring(++count) + L"\u00e9\u20ac";
+      RemoveTree(root);
+      ok = CreateDirectoryW(root.c_str(), nullptr) && CreateDirectoryW(tmp().c_str(), nullptr);
+      ClearRegistry();
    }
-}
-
-// The log level value: "none" removes it, "nokey" its key; "sz" is REG_SZ "2047".
-void Level(const std::string &kind)
-{
-   const HKEY hklm = HKEY_LOCAL_MACHINE;
-   DWORD v = kind[0] == '0' ? std::stoul(kind, nullptr, 0) : 0;
-   LONG rc = kind == "nokey" ? RegDeleteKeyExW(hklm, kLevelKey, KEY_WOW64_64KEY, 0)
-             : kind == "none" ? RegDeleteKeyValueW(hklm, kLevelKey, L"LogLevel")
-             : kind == "sz"   ? RegSetKeyValueW(hklm, kLevelKey, L"LogLevel", REG_SZ, L"2047", 10)
-                              : RegSetKeyValueW(hklm, kLevelKey, L"LogLevel", REG_DWORD, &v, 4);
-   Check(rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND, "cannot set the level " + kind);
-}
-
-void HostKey(bool on)
-{
-   LONG rc = on ? RegSetKeyValueW(HKEY_LOCAL_MACHINE, kHostKey, nullptr, REG_SZ, L"", 2)
-                : RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kHostKey, KEY_WOW64_64KEY, 0);
-   Check(rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND, "cannot set the host key");
-}
-
-void Folder(const char *path, bool make)
-{
-   Check((make ? CreateDirectoryA(path, nullptr) : RemoveDirectoryA(path)) != 0, path);
-}
-
-void L(uint32_t level, const std::string &text) { Inst_Log(level, "%s", text.c_str()); }
-void Session(const char *name = nullptr, const char *tag = nullptr, const char *file = nullptr,
-             const char *fallback = nullptr) { Inst_SetupLogging(name, tag, file, fallback); }
-
-// One line at every level bit below 0x100, then one for the host.
-void Every()
-{
-   const char *texts[] = {"e1", "i1", "e2", "w1", "g2", "i2", "unread", "p1"};
-   for (uint32_t bit = 0; bit < 8; bit++) {
-      L(1u << bit, texts[bit]);
+   ~Scratch()
+   {
+      RemoveTree(root);
+      ClearRegistry();
    }
-   Inst_LogCA("ca");
-}
-
-// A rename of the file is refused while the log holds it open.
-void HeldOpen(const std::wstring &path, bool open)
-{
-   const std::wstring probe = path + L".probe";
-   Check(open == !(MoveFileW(path.c_str(), probe.c_str()) && MoveFileW(probe.c_str(), path.c_str())),
-         "wrong open state of the file");
-}
-
-// Every call, at a written or a filtered level, also one that creates the
-// file or opens a session, leaves errno and the last error as they were.
-void Preserved(uint32_t level)
-{
-   const std::function<void()> calls[] = {
-      [&] { Inst_Log(level, "preserve %s", "Inst_Log"); },
-      [] { Inst_LogCA("preserve"); },
-      [&] { Inst_LogWinError(level, ERROR_ACCESS_DENIED, "preserve"); },
-      [&] { Inst_LogLastError(level, 0, "preserve"); },
-      [&] { Inst_LogErrno(level, ENOENT, "preserve"); },
-      [&] { Inst_LogLastErrno(level, ENOENT, "preserve"); },
-      [] { Inst_SetupLogging("nested", nullptr, nullptr, nullptr); },
-      [] { Inst_EndLogging(); },
-      [] { Inst_ErrorCodeText(0xE0001234); },   // no system text
-      [] { Inst_ErrnoText(ENOENT); },
-   };
-   for (size_t i = 0; i < sizeof calls / sizeof calls[0]; i++) {
-      errno = ERANGE;
-      SetLastError(0x1234);
-      calls[i]();
-      Check(errno == ERANGE && GetLastError() == 0x1234, "disturbed by call " + Str(i));
+   static void ClearRegistry()
+   {
+      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Orvane, Inc.", L"LogLevel");
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane, Inc.\\OvxLog", KEY_WOW64_64KEY, 0);
    }
-}
-
-struct Case {
-   std::string name;
-   std::function<void(SimulatedHost &host, const std::string &tmp)> run;
-   Strings lines;   // summaries (see Summaries); none: no file at all; "*": any lines
-   std::string file = "tmp\\ovinst.log";   // relative to the scratch folder
+   std::wstring tmp() const { return root + L"\\tmp"; }
+   bool Exists(const std::wstring &name) const
+   {
+      return GetFileAttributesW((root + L"\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+   }
+   std::string Read(const std::wstring &name) const
+   {
+      std::ifstream in((root + L"\\" + name).c_str(), std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+   }
+   std::wstring root;
+   bool ok = false;
 };
 
-void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
-
-// Lines for the host reach the simulated hypervisor, which does not answer
-// unless a case switches it on.
-[[noreturn]] void RunChild(const Case &c, const std::wstring &root)
+// Exit code of the child run in the scratch folder, ~0 when it did not end.
+// It runs from a copy there: Wine cannot start a program by the \\?\unix
+// path the build tree is seen through.
+DWORD RunChild(const Scratch &scratch, const Strings &ops)
 {
-   const std::wstring tmp = root + L"\\tmp";
-   Check(SetCurrentDirectoryW(root.c_str()) && SetEnvironmentVariableW(L"TMP", tmp.c_str()) &&
-            SetEnvironmentVariableW(L"TEMP", tmp.c_str()), "cannot set the folders");
-   SimulatedHost host;
-   host.present = false;
-   c.run(host, Utf8(tmp));
-   exit(0);
+   std::wstring host = L"\\\\?\\unix" + Wide(OV_LOG_CHILD_EXE), exe = scratch.root + L"\\child.exe";
+   std::replace(host.begin(), host.end(), L'/', L'\\');
+   std::wstring cmd = L"\"" + exe + L"\"";
+   for (const std::string &op : ops) {
+      cmd += L" \"" + Wide(op) + L"\"";   // no op holds a quote or ends in a backslash
+   }
+   STARTUPINFOW si = {};
+   si.cb = sizeof si;
+   PROCESS_INFORMATION pi;
+   DWORD code = ~0u;
+   if (!CopyFileW(host.c_str(), exe.c_str(), FALSE) ||
+       !CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       scratch.root.c_str(), &si, &pi)) {
+      ADD_FAILURE() << "cannot copy or start the child: " << GetLastError();
+      return code;
+   }
+   if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
+      TerminateProcess(pi.hProcess, code);
+   }
+   GetExitCodeProcess(pi.hProcess, &code);
+   CloseHandle(pi.hThread);
+   CloseHandle(pi.hProcess);
+   return code;
 }
 
 long long Ticks(const FILETIME &ft)
@@ -169,16 +146,19 @@ long long Ticks(const FILETIME &ft)
    return static_cast<long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
 }
 
-// The lines of a log written between two clock readings as "[tag|]LL message"
-// (the tag unless it is the build tag; "LL c*" for a full-length line of one
-// character c). Each line's time less its zone offset must lie between the
-// readings, its zone be the one OV_LOG_EXPECT_ZONE names (ctest sets a TZ).
+// The lines of a log written between two clock readings, split at CR LF
+// (any other CR or LF is a fault, see the top), as "[tag|]LL message": the
+// tag only when it is not the build tag, and a full-length line whose
+// message repeats one character c as "LL c*". The local time of each line
+// less its zone offset must be a UTC time between the readings, and the
+// zone suffix the one OV_LOG_EXPECT_ZONE names (ctest sets it with a TZ).
 Strings Summaries(const std::string &bytes, long long before, long long after)
 {
    static const std::regex shape("^([0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\\.[0-9]{3})"
                                  "(Z|([+-])([0-9]{2}):([0-9]{2}))"
                                  "\\| ([^|]*)\\| ([A-Z0-9]{2}): (.*)$");
-   const std::string zone = Utf8(EnvVar(L"OV_LOG_EXPECT_ZONE"));
+   char zone[16] = "";
+   GetEnvironmentVariableA("OV_LOG_EXPECT_ZONE", zone, sizeof zone);
    Strings out;
    size_t start = 0;
    for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
@@ -197,7 +177,7 @@ Strings Summaries(const std::string &bytes, long long before, long long after)
       int minutes = m.str(2) == "Z" ? 0 : stoi(m.str(4)) * 60 + stoi(m.str(5));
       long long utc = Ticks(local) - (m.str(3) == "-" ? -1 : 1) * minutes * 600000000LL;
       EXPECT_TRUE(utc >= before - 10000 && utc <= after) << text;   // milliseconds are cut
-      EXPECT_TRUE(zone.empty() || m.str(2) == zone) << text;
+      EXPECT_TRUE(zone[0] == '\0' || m.str(2) == zone) << text;
       std::string tag = m[6], message = m[8];
       if (text.size() == 2045 && message.find_first_not_of(message[0]) == std::string::npos) {
          message = message.substr(0, 1) + "*";
@@ -208,130 +188,113 @@ Strings Summaries(const std::string &bytes, long long before, long long after)
    return out;
 }
 
+// --- the cases: operations of the child and the lines of one file ------------
+
+struct Case {
+   std::string name;
+   Strings ops;         // "{tmp}" stands for the full path of the temporary folder
+   Strings lines;       // summaries; none: no file at all; "*": the file, any lines
+   std::string file = "tmp\\ovinst.log";   // relative to the scratch folder
+};
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+// Words separated by spaces; "c*N" stands for N times the character c.
+Strings Ops(const std::string &words)
+{
+   Strings out;
+   std::istringstream in(words);
+   for (std::string w; std::getline(in, w, ' ');) {
+      if (!w.empty()) {
+         out.push_back(w.size() > 2 && w[1] == '*' ? std::string(stoul(w.substr(2)), w[0]) : w);
+      }
+   }
+   return out;
+}
+
 std::vector<Case> Cases()
 {
+   const std::string every = " L 1 e1 L 2 i1 L 4 e2 L 8 w1 L 0x10 g2 L 0x20 i2 L 0x40 unread"
+                             " L 0x80 p1 C ca ",
+                     s = " S - - - - ", log = " tmp\\ovinst.log ";
    const std::string begin = "XX Inst_SetupLogging: Begin Logging ", all = "(LogLevel 0x000007ff)",
                      end = "XX Inst_EndLogging: End Logging";
    errno = 0;   // what the runtime says when the log opens a folder as its file
    const int fd = _wopen(TempPath().c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
    const int err = fd >= 0 ? _close(fd) : errno;
-   const std::string intended = "E1 InstCreateLogFile: Unable to log to intended file ",
-                     posix = "| posix code " + Str(err) + " (" + ErrnoText(err) + ")";
+   const std::string intended = "E1 InstCreateLogFile: Unable to log to intended file {tmp}\\",
+                     posix = "| posix code " + std::to_string(err) + " (" + ErrnoText(err) + ")";
    auto with = [](const std::string &head, const std::string &text) {
       return text.empty() ? head : head + " (" + text + ")";
    };
    std::vector<Case> cases;
    for (const std::string value : {"none", "nokey", "sz"}) {
-      cases.push_back({"MaskDefaultWithValue_" + value, [value](SimulatedHost &, auto) {
-                          Level(value), Session(), Every(), Inst_EndLogging();
-                       }, {"E1 e1", "I1 i1", "E2 e2", "W1 w1", "I2 i2", "I0 ca"}});
+      cases.push_back({"MaskDefaultWithValue_" + value, Ops("V " + value + s + every + "X"),
+                       {"E1 e1", "I1 i1", "E2 e2", "W1 w1", "I2 i2", "I0 ca"}});
    }
    const std::vector<Case> more = {
       // A host that answers takes each line as one request: no failure note.
-      {"HostAccepts", [](SimulatedHost &host, auto) {
-          Level("none"), host.present = true, HostKey(true), Inst_SetupCALogging("t");
-          Inst_LogCA("one"), L(1, "two"), Inst_EndLogging(), HostKey(false);
-          // Their text is the host channel tests' concern.
-          Check(host.requests.size() == 2, "not one request per line");
-       }, {"t|I0 one", "t|E1 two"}},
-      {"MaskZeroWritesNothing", [](SimulatedHost &, auto) {
-          Level("0"), Inst_SetupCALogging("t"), Every();
-          Inst_LogWinError(0x400, 5, "ca"), Inst_EndLogging(), Inst_LogCA("after");
-       }, {}},
-      {"NothingPassesNoFile", [](SimulatedHost &, auto) {
-          Level("none"), Session(), L(0x10, "g2"), L(0x80, "p1");
-          Inst_LogLastError(0x10, 5, "g"), Inst_EndLogging();
-       }, {}},
-      {"MaskAllBitsReadOnce", [](SimulatedHost &, auto) {
-          Level("0x7FF"), Session("one"), Every(), L(0x300, "xx"), Inst_EndLogging();
-          Level("0"), Session("two"), L(0x10, "g2"), Inst_EndLogging();
-       }, {begin + "'one' " + all, "E1 e1", "I1 i1", "E2 e2", "W1 w1", "G2 g2", "I2 i2",
-           "XX unread", "P1 p1", "I0 ca", "XX xx", end, begin + "'two' " + all, "G2 g2", end}},
+      {"HostAccepts",
+       Ops("V none T H 1 A t C one L 1 two X H 0 Q 2"),
+       {"t|I0 one", "t|E1 two"}},
+      {"MaskZeroWritesNothing", Ops("V 0 A t" + every + "W 0x400 5 ca X C after"), {}},
+      {"NothingPassesNoFile", Ops("V none" + s + "L 0x10 g2 L 0x80 p1 E 0x10 5 g X"), {}},
+      {"MaskAllBitsReadOnce",
+       Ops("V 0x7FF S one - - -" + every + "L 0x300 xx X V 0 S two - - - L 0x10 g2 X"),
+       {begin + "'one' " + all, "E1 e1", "I1 i1", "E2 e2", "W1 w1", "G2 g2", "I2 i2",
+        "XX unread", "P1 p1", "I0 ca", "XX xx", end, begin + "'two' " + all, "G2 g2", end}},
       // 0x40 (the unread marker) is read again by the next session; a level
       // that merely includes 0x400 passes any mask.
-      {"MaskOfTheUnreadValueThenOneBit", [](SimulatedHost &, auto) {
-          Level("0x40"), Session("one"), L(1, "no"), Inst_LogCA("ca"), Inst_EndLogging();
-          Level("0x8"), Session(), Every(), L(0x401, "ca+e1"), Inst_EndLogging();
-       }, {"I0 ca", "W1 w1", "I0 ca", "XX ca+e1"}},
+      {"MaskOfTheUnreadValueThenOneBit",
+       Ops("V 0x40 S one - - - L 1 no C ca X V 8" + s + every + "L 0x401 ca+e1 X"),
+       {"I0 ca", "W1 w1", "I0 ca", "XX ca+e1"}},
       // An end without a session changes nothing; a line outside a session
-      // opens the file with the default names and the build tag; the file is
-      // closed with the last session.
-      {"NestedSessions", [](SimulatedHost &, const std::string &tmp) {
-          const std::wstring file = Wide(tmp) + L"\\ovinst.log";
-          Level("0x7FF"), Inst_EndLogging(), Inst_LogCA("before"), Session("outer", "A");
-          Session("inner", "B"), L(2, "between"), Inst_EndLogging(), HeldOpen(file, true);
-          L(2, "after"), Inst_EndLogging(), HeldOpen(file, false), Inst_LogCA("outside");
-       }, {"I0 before", "A|" + begin + "'outer' " + all, "A|I1 between", "A|I1 after",
-           "A|" + end, "I0 outside"}},
+      // opens the file with the default names and the build tag.
+      {"NestedSessions",
+       Ops("V 0x7FF X C before S outer A - - S inner B - - L 2 between X O" + log +
+           "1 L 2 after X O" + log + "0 C outside"),
+       {"I0 before", "A|" + begin + "'outer' " + all, "A|I1 between", "A|I1 after", "A|" + end,
+        "I0 outside"}},
       // The names stay after the session; the file reopens in append mode.
-      {"PrimaryName", [](SimulatedHost &, auto) {
-          Level("none"), Session(nullptr, nullptr, "own.log"), L(1, "in"), Inst_EndLogging();
-          L(1, "after");
-       }, {"E1 in", "E1 after"}, "tmp\\own.log"},
+      {"PrimaryName", Ops("V none S - - own.log - L 1 in X L 1 after"), {"E1 in", "E1 after"},
+       "tmp\\own.log"},
       // Both files fail: the line is lost and the next one tries again.
-      {"FallbackFile", [](SimulatedHost &, auto) {
-          Level("none"), Folder("tmp\\ovinst.log", true), Folder("ovinstutil.log", true);
-          Session(), L(1, "lost"), Folder("ovinstutil.log", false), L(1, "first");
-          L(2, "second"), Inst_EndLogging();
-       }, {intended + "{tmp}\\ovinst.log" + posix, "E1 first", "I1 second"}, "ovinstutil.log"},
-      {"FallbackFileByFullPath", [](SimulatedHost &, const std::string &tmp) {
-          Level("none"), Folder("tmp\\p.log", true);
-          Session(nullptr, nullptr, "p.log", (tmp + "\\fb.log").c_str());
-          L(8, "w"), Inst_EndLogging();
-       }, {intended + "{tmp}\\p.log" + posix, "W1 w"}, "tmp\\fb.log"},
+      {"FallbackFile",
+       Ops("V none M" + log + "M ovinstutil.log" + s + "L 1 lost D ovinstutil.log L 1 first"
+           " L 2 second X"),
+       {intended + "ovinst.log" + posix, "E1 first", "I1 second"}, "ovinstutil.log"},
+      {"FallbackFileByFullPath", Ops("V none M tmp\\p.log S - - p.log {tmp}\\fb.log L 8 w X"),
+       {intended + "p.log" + posix, "W1 w"}, "tmp\\fb.log"},
       // Before any session (mask unread), at a written and at a filtered
       // level, on the fallback and then on the primary file.
-      {"CallerErrorsKept", [](SimulatedHost &, auto) {
-          Level("none"), Folder("tmp\\ovinst.log", true), Preserved(1), Session(), Preserved(1);
-          Inst_EndLogging(), Folder("tmp\\ovinst.log", false), Session(), Preserved(1);
-          Preserved(0x10), Inst_EndLogging();
-       }, {"*"}},
-      {"LineText", [](SimulatedHost &, auto) {
-          Level("none"), Session(), L(2, std::string(3000, 'a')), L(2, "crlf\r\n"), L(2, "\r\n");
-          L(2, "many\n\r\r\n"), L(2, "cr\r"), Inst_EndLogging();
-          Session(nullptr, std::string(2100, 't').c_str()), L(2, "lost"), Inst_EndLogging();
-          L(2, "after");
-       }, {"The following message is truncated:", "I1 a*", "I1 crlf", "I1 ", "I1 many", "I1 cr",
-           "Serious format error in logging code", "I1 after"}},
-      {"ErrorSuffixes", [](SimulatedHost &, auto) {
-          Level("none"), Session();
-          Inst_LogWinError(1, 5, "w5"), Inst_LogLastError(1, 5, "e5");
-          Inst_LogLastError(1, 0, "e0"), Inst_LogWinError(1, 0, "w0");
-          Inst_LogWinError(1, 0x20000001, "x"), Inst_LogErrno(1, 2, "n2");
-          Inst_LogLastErrno(1, 0, "r0"), Inst_LogErrno(1, -1, "n-1");
-          Inst_LogLastErrno(1, -1, "r-1"), Inst_LogWinError(0x10, 5, "f");
-          Inst_LogLastError(0x80, 5, "f"), Inst_LogErrno(0x10, 2, "f");
-          Inst_LogLastErrno(0x10, 2, "f"), Inst_EndLogging();
-       }, {"E1 w5| winerror code 5 (" + SystemText(5) + ")",
-           "E1 e5| winerror code 5 (" + SystemText(5) + ")",
-           "E1 e0| winerror code 0 (code was erased)",
-           "E1 w0" + with("| winerror code 0", SystemText(0)), "E1 x| winerror code 536870913",
-           "E1 n2| posix code 2 (" + ErrnoText(2) + ")", "E1 r0| posix code 0 (code was erased)",
-           "E1 n-1" + with("| posix code -1", ErrnoText(-1)),
-           "E1 r-1" + with("| posix code 4294967295", ErrnoText(-1))}},
+      {"CallerErrorsKept",
+       Ops("V none M" + log + "P 1" + s + "P 1 X D" + log + s + "P 1 P 0x10 X"), {"*"}},
+      {"LineText",
+       Ops("V none" + s + "L 2 a*3000 L 2 crlf\r\n L 2 \r\n L 2 many\n\r\r\n L 2 cr\r X"
+           " S - t*2100 - - L 2 lost X L 2 after"),
+       {"The following message is truncated:", "I1 a*", "I1 crlf", "I1 ", "I1 many", "I1 cr",
+        "Serious format error in logging code", "I1 after"}},
+      {"ErrorSuffixes",
+       Ops("V none" + s + "W 1 5 w5 E 1 5 e5 E 1 0 e0 W 1 0 w0 W 1 0x20000001 x N 1 2 n2"
+           " R 1 0 r0 N 1 -1 n-1 R 1 -1 r-1 W 0x10 5 f E 0x80 5 f N 0x10 2 f R 0x10 2 f X"),
+       {"E1 w5| winerror code 5 (" + SystemText(5) + ")",
+        "E1 e5| winerror code 5 (" + SystemText(5) + ")",
+        "E1 e0| winerror code 0 (code was erased)",
+        "E1 w0" + with("| winerror code 0", SystemText(0)), "E1 x| winerror code 536870913",
+        "E1 n2| posix code 2 (" + ErrnoText(2) + ")", "E1 r0| posix code 0 (code was erased)",
+        "E1 n-1" + with("| posix code -1", ErrnoText(-1)),
+        "E1 r-1" + with("| posix code 4294967295", ErrnoText(-1))}},
       // The switch follows the key at every custom-action open, nested or
       // not; a plain session leaves it. The notice goes to the host too, but
       // only the line gets the note.
-      {"HostSwitch", [](SimulatedHost &, auto) {
-          Level("none"), Inst_SetupCALogging("t"), Inst_LogCA("off"), HostKey(true);
-          Inst_SetupCALogging("t"), Inst_LogCA("on"), L(2, std::string(3000, 'z')), L(0x10, "no");
-          Inst_EndLogging(), HostKey(false), Inst_SetupCALogging("t"), Inst_LogCA("off");
-          Inst_EndLogging(), Inst_EndLogging(), HostKey(true), Session(), Inst_LogCA("plain");
-          Inst_EndLogging();
-       }, {"t|I0 off", "t|I0 on", kHostFailed, "The following message is truncated:", "t|I1 z*",
-           kHostFailed, "t|I0 off", "I0 plain"}},
+      {"HostSwitch",
+       Ops("V none A t C off H 1 A t C on L 2 z*3000 L 0x10 no X H 0 A t C off X X H 1" + s +
+           "C plain X"),
+       {"t|I0 off", "t|I0 on", kHostFailed, "The following message is truncated:", "t|I1 z*",
+        kHostFailed, "t|I0 off", "I0 plain"}},
    };
    cases.insert(cases.end(), more.begin(), more.end());
    return cases;
-}
-
-// The log tests own the log level value and the host-log key of the
-// sandboxed prefix (ctest runs them under one resource lock); each case
-// starts without them.
-void ClearRegistry()
-{
-   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLevelKey, L"LogLevel");
-   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kHostKey, KEY_WOW64_64KEY, 0);
 }
 
 class LogCase : public testing::TestWithParam<Case> {};
@@ -339,28 +302,26 @@ class LogCase : public testing::TestWithParam<Case> {};
 TEST_P(LogCase, WritesTheExpectedLines)
 {
    const Case &c = GetParam();
-   // The same folder in the child, which runs this far again.
-   const std::wstring root = TempPath() + L"ovlogtest-" + Wide(c.name) + L"\u00e9\u20ac";
-   RemoveTree(root);
-   ClearRegistry();
-   ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr) &&
-               CreateDirectoryW((root + L"\\tmp").c_str(), nullptr));
+   Scratch scratch;
+   ASSERT_TRUE(scratch.ok);
+   const std::string tmp = Utf8(scratch.tmp());
+   auto expand = [&tmp](std::string s) {
+      size_t at = s.find("{tmp}");
+      return at == std::string::npos ? s : s.replace(at, 5, tmp);
+   };
+   Strings ops, want;
+   std::transform(c.ops.begin(), c.ops.end(), std::back_inserter(ops), expand);
+   std::transform(c.lines.begin(), c.lines.end(), std::back_inserter(want), expand);
    FILETIME before, after;
    GetSystemTimeAsFileTime(&before);
-   EXPECT_EXIT(RunChild(c, root), testing::ExitedWithCode(0), "");
+   ASSERT_EQ(0u, RunChild(scratch, ops));
    GetSystemTimeAsFileTime(&after);
-   Strings want = c.lines;
-   for (std::string &line : want) {
-      size_t at = line.find("{tmp}");
-      line = at == std::string::npos ? line : line.replace(at, 5, Utf8(root + L"\\tmp"));
+   Strings got = Summaries(scratch.Read(Wide(c.file)), Ticks(before), Ticks(after));
+   EXPECT_EQ(!want.empty(), scratch.Exists(Wide(c.file)));
+   EXPECT_TRUE(!want.empty() || !scratch.Exists(L"ovinstutil.log"));
+   if (want != Strings{"*"}) {
+      EXPECT_EQ(want, got);
    }
-   const std::wstring file = root + L"\\" + Wide(c.file);
-   Strings got = Summaries(ReadWholeFile(file), Ticks(before), Ticks(after));
-   EXPECT_EQ(!want.empty(), Exists(file));
-   EXPECT_TRUE(!want.empty() || !Exists(root + L"\\ovinstutil.log"));
-   EXPECT_TRUE(want == Strings{"*"} || want == got) << testing::PrintToString(got);
-   RemoveTree(root);
-   ClearRegistry();
 }
 
 INSTANTIATE_TEST_SUITE_P(Log, LogCase, testing::ValuesIn(Cases()),
