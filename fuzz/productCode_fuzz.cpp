@@ -8,16 +8,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/msiUtilText.h"
 
 namespace {
 
-[[noreturn]] void Fail(const char *what, const std::string &code)
+void Check(bool ok, const char *what, const std::string &code)
 {
-   fprintf(stderr, "productCode_fuzz: %s: \"%s\"\n", what, code.c_str());
-   abort();
+   if (!ok) {
+      fprintf(stderr, "productCode_fuzz: %s: \"%s\"\n", what, code.c_str());
+      abort();
+   }
 }
 
 // The reverse of the packing, written out group by group.
@@ -40,36 +43,21 @@ std::string Unpack(const char *p)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-   char *code = static_cast<char *>(malloc(size + 1));
-   char *packed = static_cast<char *>(malloc(MSI_PACKED_CODE_SIZE));
-   if (code == nullptr || packed == nullptr) {
-      free(code);
-      free(packed);
+   std::unique_ptr<char[]> code(new char[size + 1]), packed(new char[MSI_PACKED_CODE_SIZE]);
+   memcpy(code.get(), data, size);
+   code[size] = '\0';
+   const std::string text(code.get());   // up to the first NUL, as the function sees it
+
+   Check(!MsiUtil_PackProductCode(code.get(), packed.get(), MSI_PACKED_CODE_SIZE - 1),
+         "packed into 32 bytes", text);
+   if (!MsiUtil_PackProductCode(code.get(), packed.get(), MSI_PACKED_CODE_SIZE)) {
+      Check(packed[0] == '\0', "refused code left output behind", text);
       return 0;
    }
-   memcpy(code, data, size);
-   code[size] = '\0';
-   const std::string text(code);   // up to the first NUL, as the function sees it
-
-   if (MsiUtil_PackProductCode(code, packed, MSI_PACKED_CODE_SIZE - 1)) {
-      Fail("packed into 32 bytes", text);
+   Check(strlen(packed.get()) == MSI_PACKED_CODE_SIZE - 1, "packed code is not 32 characters", text);
+   for (size_t i = 0; i < MSI_PACKED_CODE_SIZE - 1; i++) {
+      Check(isxdigit(static_cast<unsigned char>(packed[i])) != 0, "accepted a non-hex digit", text);
    }
-   if (MsiUtil_PackProductCode(code, packed, MSI_PACKED_CODE_SIZE)) {
-      if (strlen(packed) != MSI_PACKED_CODE_SIZE - 1) {
-         Fail("packed code is not 32 characters", text);
-      }
-      for (size_t i = 0; i < MSI_PACKED_CODE_SIZE - 1; i++) {
-         if (!isxdigit(static_cast<unsigned char>(packed[i]))) {
-            Fail("accepted a character that is no hex digit", text);
-         }
-      }
-      if (Unpack(packed) != text) {
-         Fail("accepted code does not round-trip", text);
-      }
-   } else if (packed[0] != '\0') {
-      Fail("refused code left output behind", text);
-   }
-   free(code);
-   free(packed);
+   Check(Unpack(packed.get()) == text, "accepted code does not round-trip", text);
    return 0;
 }
