@@ -110,7 +110,7 @@ TEST_F(LoadOrder, InsertAndRemoveWriteTheEditedList)
    int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, acp, sizeof acp, nullptr, nullptr);
    const std::string svc(acp, n > 0 ? n - 1 : 0);
    ASSERT_EQ(wide.size(), svc.size()) << "code page " << GetACP() << " has no single-byte é";
-   const uint32_t kRemove = 0, kByTag = 1;   // else the tag to insert behind ref
+   const uint32_t kRemove = 0;   // else the tag to insert behind ref
    // after empty: unchanged (stored as REG_NONE, so that any write shows).
    const struct { const char *label; Words before; uint32_t tag; Words after; Lines log; } cases[] = {
       {"move: a listed tag", {3, 10, 20, 30}, 10, {3, 20, 10, 30}, {}},
@@ -119,15 +119,13 @@ TEST_F(LoadOrder, InsertAndRemoveWriteTheEditedList)
       {"into an empty list of 4 bytes", {0}, 5, {1, 5}, {"INFO: Tag 5" + notFound_}},
       {"remove the first of two", {4, 10, 20, 30, 20}, kRemove, {3, 10, 30, 20}, {}},
       {"remove an unlisted tag", {2, 10, 30}, kRemove, {}, {"INFO: Tag 20" + notFound_}},
-      {"remove by tag", {2, 10, 20}, kByTag, {1, 20}, {}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
       SetList(Bytes(c.before), c.after.empty() ? REG_NONE : REG_BINARY);
       LogCapture log;
-      EXPECT_EQ(0u, c.tag == kRemove   ? RemoveServiceFromLoadOrder(group_.c_str(), svc.c_str())
-                    : c.tag == kByTag ? RemoveServiceFromLoadOrderByTag(group_.c_str(), 10)
-                                      : InsertServiceInLoadOrder(group_.c_str(), ref.c_str(), c.tag));
+      EXPECT_EQ(0u, c.tag == kRemove ? RemoveServiceFromLoadOrder(group_.c_str(), svc.c_str())
+                                     : InsertServiceInLoadOrder(group_.c_str(), ref.c_str(), c.tag));
       EXPECT_EQ(c.after.empty() ? "type 0:" + Bytes(c.before) : Bytes(c.after), Stored());
       EXPECT_EQ(c.log, log.Texts("I0"));
    }
