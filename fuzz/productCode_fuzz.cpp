@@ -3,6 +3,7 @@
 // or write past the 33 bytes. Aborts when packing fails to refuse a buffer
 // too small, or when an accepted code does not unpack to the text it came
 // from (braces and hyphens in place, hex digits elsewhere).
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -23,20 +24,18 @@ void Check(bool ok, const char *what, const std::string &code)
    }
 }
 
-// The reverse of the packing, written out group by group.
-std::string Unpack(const char *p)
+// The reverse of the packing: the first three groups reversed, the last two
+// as pairs of swapped characters.
+std::string Unpack(std::string p)
 {
-   std::string s = "{";
-   for (int i = 7; i >= 0; i--) s += p[i];
-   s += '-';
-   for (int i = 11; i >= 8; i--) s += p[i];
-   s += '-';
-   for (int i = 15; i >= 12; i--) s += p[i];
-   s += '-';
-   for (int i = 16; i < 20; i += 2) s += std::string{p[i + 1], p[i]};
-   s += '-';
-   for (int i = 20; i < 32; i += 2) s += std::string{p[i + 1], p[i]};
-   return s + "}";
+   std::reverse(p.begin(), p.begin() + 8);
+   std::reverse(p.begin() + 8, p.begin() + 12);
+   std::reverse(p.begin() + 12, p.begin() + 16);
+   for (size_t i = 16; i + 1 < p.size(); i += 2) {
+      std::swap(p[i], p[i + 1]);
+   }
+   return "{" + p.substr(0, 8) + "-" + p.substr(8, 4) + "-" + p.substr(12, 4) + "-" +
+          p.substr(16, 4) + "-" + p.substr(20) + "}";
 }
 
 } // namespace

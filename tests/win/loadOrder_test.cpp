@@ -94,9 +94,9 @@ protected:
    const std::wstring group_ = L"OvTestGroup-" + kPid;
    const std::string notFound_ =
       " not found in GroupOrderList " + Utf8(group_) + ", skipping list update";
+   RegKeyHandle list_;
 
 private:
-   RegKeyHandle list_;
    bool createdListKey_ = false;
    std::vector<std::wstring> services_;
 };
@@ -195,16 +195,13 @@ TEST_F(LoadOrder, MissingServiceOrTag)
 TEST_F(LoadOrder, ReadGroupOrderListAndNullNames)
 {
    const std::wstring ref = AddService(L"ref", Bytes({20}));
-   RegKeyHandle key;
-   ASSERT_EQ(ERROR_SUCCESS,
-             RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListPath, 0, KEY_ALL_ACCESS, key.Out()));
    SetList(Bytes({9, 10, 20}));
    Words got = {7};
-   EXPECT_EQ(kInvalid, ReadGroupOrderList(key.Get(), group_.c_str(), 1, got));
+   EXPECT_EQ(kInvalid, ReadGroupOrderList(list_.Get(), group_.c_str(), 1, got));
    EXPECT_TRUE(got.empty()) << "a failed read leaves no words";
    SetList(Bytes({2, 10, 20}), REG_NONE);
    got = {7, 7, 7, 7, 7, 7, 7, 7, 7};
-   EXPECT_EQ(0u, ReadGroupOrderList(key.Get(), group_.c_str(), 2, got));
+   EXPECT_EQ(0u, ReadGroupOrderList(list_.Get(), group_.c_str(), 2, got));
    EXPECT_EQ((Words{2, 10, 20, 0, 0}), got) << "spare words are zero";
 
    LogCapture log;

@@ -114,7 +114,6 @@ TEST(RegistryKeys, CreateExistEmptyAndDeleteValue)
    LogCapture log;
    const std::string k = s.Sub("k"), bad = s.Sub("bad\xC3"), none = s.Sub("none");
    EXPECT_TRUE(Util_CreateKey(HKEY_CURRENT_USER, k.c_str(), 0, TRUE));
-   EXPECT_TRUE(Util_DoesKeyExist(HKEY_CURRENT_USER, k.c_str(), TRUE));
    EXPECT_TRUE(Util_IsKeyEmpty(HKEY_CURRENT_USER, k.c_str(), FALSE));
    Put(s.key, L"k", nullptr, REG_SZ, L"", 2);   // only the default value
    EXPECT_FALSE(Util_IsKeyEmpty(HKEY_CURRENT_USER, k.c_str(), FALSE));
@@ -249,44 +248,36 @@ TEST(RegistryValues, NarrowReadsAndWriteFailures)
       EXPECT_EQ(c.text, got);
       ExpectLines(c.lines, log.Take());
    }
-   {
-      SCOPED_TRACE("caller buffer: fits, too small, missing key, no size");
-      LogCapture log;
-      char buf[16];
-      DWORD size = sizeof buf;
-      EXPECT_TRUE(Util_GetKeyValueString(HKEY_CURRENT_USER, k.c_str(), "text", buf, &size, FALSE));
-      EXPECT_EQ(text, std::string(buf));
-      size = 4;
-      EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, k.c_str(), "text", buf, &size, FALSE));
-      EXPECT_EQ(DWORD(4 * Wide(text).size() + 4), size);   // twice the UTF-16 bytes
-      EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, "Software\\OvTest\\none", "v", buf,
-                                          &size, FALSE));
-      EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, k.c_str(), "text", buf, nullptr, FALSE));
-      const std::string query = "E1 Util_GetKeyValueString: Cannot query key value "
-                                "HKEY_CURRENT_USER\\" + k + "\\text";
-      ExpectLines({head + "text) = \"" + text + "\"", query + Code(ERROR_MORE_DATA),
-                   "E1 Util_GetKeyValueString: Cannot open the registry "
-                   "HKEY_CURRENT_USER\\Software\\OvTest\\none: 2",
-                   query + Code(ERROR_INVALID_PARAMETER)},
-                  log.Take());
-   }
-   {
-      SCOPED_TRACE("write failures");
-      LogCapture log;
-      const std::string bad = s.Sub("bad\xC3");
-      EXPECT_FALSE(Util_SetKeyValue(HKEY_CURRENT_USER, bad.c_str(), "v", REG_SZ, "x", 2, 0, FALSE));
-      EXPECT_FALSE(Util_SetKeyValue(HKEY_CURRENT_USER, k.c_str(), "v", REG_SZ, "x\xC3", 3, 0, FALSE));
-      EXPECT_FALSE(Util_SetKeyValueW(HKEY(0x1234), L"k", L"v", REG_SZ, L"x", 4, 0, FALSE));
-      EXPECT_FALSE(Util_SetKeyValueW(HKEY_CURRENT_USER, Wide(k).c_str(), L"v", REG_SZ, nullptr, 4,
-                                     0, FALSE));
-      ExpectLines({"E1 Util_SetKeyValue: Failed to create key " + bad + Code(1113),
-                   "E1 Util_SetKeyValue: Failed to set value: HKEY_CURRENT_USER\\" + k + "\\v" +
-                      Code(1113),
-                   "E1 Util_SetKeyValueW: Failed to create key k" + Code(ERROR_INVALID_HANDLE),
-                   "E1 Util_SetKeyValueW: Failed to set value: HKEY_CURRENT_USER\\" + k + "\\v" +
-                      Code(ERROR_NOACCESS)},
-                  log.Take());
-   }
+   // The caller-buffer form: fits, too small, missing key, no size; then write failures.
+   LogCapture log;
+   char buf[16];
+   DWORD size = sizeof buf;
+   EXPECT_TRUE(Util_GetKeyValueString(HKEY_CURRENT_USER, k.c_str(), "text", buf, &size, FALSE));
+   EXPECT_EQ(text, std::string(buf));
+   size = 4;
+   EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, k.c_str(), "text", buf, &size, FALSE));
+   EXPECT_EQ(DWORD(4 * Wide(text).size() + 4), size);   // twice the UTF-16 bytes
+   EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, "Software\\OvTest\\none", "v", buf,
+                                       &size, FALSE));
+   EXPECT_FALSE(Util_GetKeyValueString(HKEY_CURRENT_USER, k.c_str(), "text", buf, nullptr, FALSE));
+   const std::string bad = s.Sub("bad\xC3"), query = "E1 Util_GetKeyValueString: Cannot "
+                                               "query key value HKEY_CURRENT_USER\\" + k + "\\text";
+   EXPECT_FALSE(Util_SetKeyValue(HKEY_CURRENT_USER, bad.c_str(), "v", REG_SZ, "x", 2, 0, FALSE));
+   EXPECT_FALSE(Util_SetKeyValue(HKEY_CURRENT_USER, k.c_str(), "v", REG_SZ, "x\xC3", 3, 0, FALSE));
+   EXPECT_FALSE(Util_SetKeyValueW(HKEY(0x1234), L"k", L"v", REG_SZ, L"x", 4, 0, FALSE));
+   EXPECT_FALSE(Util_SetKeyValueW(HKEY_CURRENT_USER, Wide(k).c_str(), L"v", REG_SZ, nullptr, 4,
+                                  0, FALSE));
+   ExpectLines({head + "text) = \"" + text + "\"", query + Code(ERROR_MORE_DATA),
+                "E1 Util_GetKeyValueString: Cannot open the registry "
+                "HKEY_CURRENT_USER\\Software\\OvTest\\none: 2",
+                query + Code(ERROR_INVALID_PARAMETER),
+                "E1 Util_SetKeyValue: Failed to create key " + bad + Code(1113),
+                "E1 Util_SetKeyValue: Failed to set value: HKEY_CURRENT_USER\\" + k + "\\v" +
+                   Code(1113),
+                "E1 Util_SetKeyValueW: Failed to create key k" + Code(ERROR_INVALID_HANDLE),
+                "E1 Util_SetKeyValueW: Failed to set value: HKEY_CURRENT_USER\\" + k + "\\v" +
+                   Code(ERROR_NOACCESS)},
+               log.Take());
 }
 
 TEST(RegistryValues, WideReadsOfStringTypes)
