@@ -1,13 +1,11 @@
-// The hypervisor's side of the host port interface, for tests under Wine.
-//
-// There a user-mode port access faults (EXCEPTION_PRIV_INSTRUCTION). While a
+// The hypervisor's side of the host ports, for tests under Wine, where a
+// user-mode port access faults (EXCEPTION_PRIV_INSTRUCTION). While a
 // SimulatedHost exists (one at a time), a vectored exception handler decodes
 // the faulting instruction (ED in eax,dx; F3 6E rep outsb; F3 6C rep insb),
-// answers from and into the saved registers, steps over it and resumes.
-// The host checks what the guest sends (magic, ports, channel, cookies,
-// zero-extended last piece, direction flag) and lists breaches in
-// violations; it puts junk into the upper halves of the registers it answers
-// in, which the guest must ignore.
+// answers in the saved registers (junk in their upper halves, which the guest
+// must ignore), steps over it and resumes. What the guest breaks (magic,
+// ports, channel, cookies, zero-extended last piece, direction flag) is
+// listed in violations.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +21,6 @@ public:
    SimulatedHost();
    ~SimulatedHost();
    SimulatedHost(const SimulatedHost &) = delete;
-   SimulatedHost &operator=(const SimulatedHost &) = delete;
 
    bool present = true;  // false: no hypervisor, nothing answers
    bool highBandwidth = false;
@@ -51,11 +48,9 @@ private:
    struct Channel {
       uint32_t cookie1, cookie2;
       bool sizeKnown = false;
-      size_t expected = 0;
-      std::string incoming;
+      size_t expected = 0, replyPos = 0;
+      std::string incoming, reply;
       bool hasReply = false;
-      std::string reply;
-      size_t replyPos = 0;
    };
    static LONG CALLBACK Handler(EXCEPTION_POINTERS *info);
    std::string Serve(CONTEXT *c, unsigned char op);
