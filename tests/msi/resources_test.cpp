@@ -10,11 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/misc/ownedHandle.h"
-
-#ifndef OV_DLL_PATH
-#error "OV_DLL_PATH (host path of ovinstutil.dll) must be defined by the build"
-#endif
+#include "tests/msi/msiSession.h"
 
 namespace {
 
@@ -32,28 +28,12 @@ const std::wstring kEnglish[] = {
    L"Setup failed to get required information to repair this product.",
 };
 
-struct Language {
-   const char *name;
-   LANGID id;
-};
-const Language kLanguages[] = {   // English first: the others translate it
-   {"English", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)},
-   {"German", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)},
-   {"Spanish", MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN)},
-   {"French", MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH)},
-   {"Italian", MAKELANGID(LANG_ITALIAN, SUBLANG_ITALIAN)},
-   {"Japanese", MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN)},
-   {"Chinese", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)},
-};
-
-std::wstring DllPath()   // under Wine a host path is reached as \\?\unix\...
-{
-   std::wstring path = L"\\\\?\\unix";
-   for (const char *c = OV_DLL_PATH; *c != '\0'; ++c) {   // the build path is ASCII
-      path += *c == '/' ? L'\\' : wchar_t(*c);
-   }
-   return path;
-}
+// English (the product's text) and its six translations.
+const std::set<LANGID> kLanguages = {
+   MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),     MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN),
+   MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN), MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH),
+   MAKELANGID(LANG_ITALIAN, SUBLANG_ITALIAN),        MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN),
+   MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)};
 
 // UTF-8 read by windres without its code-page pragma becomes one 1252
 // character per byte: back in 1252 it is valid non-ASCII UTF-8, which a right
@@ -70,116 +50,86 @@ bool LooksMisdecoded(const std::wstring &text)
           MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), n, nullptr, 0) > 0;
 }
 
-class Resources : public testing::Test {
-protected:
-   void SetUp() override
-   {
-      dll_.Reset(LoadLibraryExW(DllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-      ASSERT_TRUE(dll_) << "cannot load " << OV_DLL_PATH << ": " << GetLastError();
-   }
-
-   // Entries 0 to 16*kBlocks-1 of one language; a block that is missing or
-   // ends before its 16th counted string is reported and left empty.
-   std::vector<std::wstring> Table(LANGID lang) const
-   {
-      std::vector<std::wstring> table(16 * kBlocks);
-      for (UINT block = 1; block <= kBlocks; ++block) {
-         HRSRC found = FindResourceExW(dll_.Get(), kStringType, MAKEINTRESOURCEW(block), lang);
-         HGLOBAL loaded = found ? LoadResource(dll_.Get(), found) : nullptr;
-         const WCHAR *p = loaded ? static_cast<const WCHAR *>(LockResource(loaded)) : nullptr;
-         const WCHAR *end = p ? p + SizeofResource(dll_.Get(), found) / sizeof(WCHAR) : p;
-         for (UINT slot = 16 * (block - 1); slot < 16 * block; ++slot) {
-            if (p == end || end - p - 1 < *p) {
-               ADD_FAILURE() << "language " << lang << ": block " << block << " missing or cut at " << slot;
-               break;
-            }
-            table[slot].assign(p + 1, *p);
-            p += 1 + *p;
-         }
-      }
-      return table;
-   }
-
-   LibraryHandle dll_;
-};
-
-TEST_F(Resources, StringBlocksExistInExactlyTheSevenLanguages)
+// Entries 0 to 16*kBlocks-1 of one language; a block that is missing or ends
+// before its 16th counted string is reported and left empty.
+std::vector<std::wstring> Table(HMODULE dll, LANGID lang)
 {
-   std::set<LANGID> want;
-   for (const Language &l : kLanguages) {
-      want.insert(l.id);
-   }
+   std::vector<std::wstring> table(16 * kBlocks);
    for (UINT block = 1; block <= kBlocks; ++block) {
-      SCOPED_TRACE("block " + std::to_string(block));
-      std::set<LANGID> got;
-      auto add = [](HMODULE, LPCWSTR, LPCWSTR, WORD lang, LONG_PTR out) -> BOOL {
-         return reinterpret_cast<std::set<LANGID> *>(out)->insert(lang), TRUE;
-      };
-      EnumResourceLanguagesW(dll_.Get(), kStringType, MAKEINTRESOURCEW(block), add, LONG_PTR(&got));
-      EXPECT_EQ(want, got);
-   }
-}
-
-// English is the product's text; every other language holds a translation
-// of each entry; no language has entries outside 13 to 19.
-TEST_F(Resources, EveryLanguageHoldsItsTextsInEntries13To19Only)
-{
-   for (const Language &l : kLanguages) {
-      std::vector<std::wstring> table = Table(l.id);
-      for (UINT id = 0; id < table.size(); ++id) {
-         SCOPED_TRACE(std::string(l.name) + " entry " + std::to_string(id));
-         bool used = id >= kFirstId && id <= kLastId;
-         EXPECT_EQ(used, !table[id].empty());
-         if (used && l.id == kLanguages[0].id) {
-            EXPECT_EQ(kEnglish[id - kFirstId], table[id]);
-         } else if (used) {
-            EXPECT_NE(kEnglish[id - kFirstId], table[id]);
-            EXPECT_FALSE(LooksMisdecoded(table[id])) << "read with the wrong code page";
+      HRSRC found = FindResourceExW(dll, kStringType, MAKEINTRESOURCEW(block), lang);
+      HGLOBAL loaded = found ? LoadResource(dll, found) : nullptr;
+      const WCHAR *p = loaded ? static_cast<const WCHAR *>(LockResource(loaded)) : nullptr;
+      const WCHAR *end = p ? p + SizeofResource(dll, found) / sizeof(WCHAR) : p;
+      for (UINT slot = 16 * (block - 1); slot < 16 * block; ++slot) {
+         if (p == end || end - p - 1 < *p) {
+            ADD_FAILURE() << "language " << lang << ": block " << block << " missing or cut at " << slot;
+            break;
          }
+         table[slot].assign(p + 1, *p);
+         p += 1 + *p;
+      }
+   }
+   return table;
+}
+
+// Exactly the seven languages; English is the product's text, every other
+// language translates each entry, and no language has entries outside 13 to
+// 19. The texts are formats for the wide C runtime formatter: a lost, doubled
+// or changed placeholder would read garbage from the argument list.
+TEST(Resources, EveryLanguageHoldsItsTextsInEntries13To19Only)
+{
+   msitest::LoadedDll dll;
+   std::set<LANGID> got;
+   auto add = [](HMODULE, LPCWSTR, LPCWSTR, WORD lang, LONG_PTR out) -> BOOL {
+      return reinterpret_cast<std::set<LANGID> *>(out)->insert(lang), TRUE;
+   };
+   for (UINT block = 1; block <= kBlocks; ++block) {
+      EnumResourceLanguagesW(dll.Module(), kStringType, MAKEINTRESOURCEW(block), add, LONG_PTR(&got));
+   }
+   EXPECT_EQ(kLanguages, got);
+   for (LANGID lang : kLanguages) {
+      std::vector<std::wstring> table = Table(dll.Module(), lang);
+      for (UINT id = 0; id < table.size(); ++id) {
+         SCOPED_TRACE("language " + std::to_string(lang) + " entry " + std::to_string(id));
+         const std::wstring &text = table[id];
+         if (id < kFirstId || id > kLastId) {
+            EXPECT_EQ(L"", text);
+            continue;
+         }
+         if (lang == MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) {
+            EXPECT_EQ(kEnglish[id - kFirstId], text);
+         } else {
+            EXPECT_NE(kEnglish[id - kFirstId], text);
+            EXPECT_FALSE(LooksMisdecoded(text)) << "read with the wrong code page";
+         }
+         std::wstring placeholder = id == 16 ? L"%d" : id == 18 ? L"%s" : L"";
+         EXPECT_EQ(placeholder.empty() ? 0 : 1, std::count(text.begin(), text.end(), L'%'));
+         EXPECT_NE(std::wstring::npos, text.find(placeholder));
+         EXPECT_EQ(id == 14, text.find(L';') != std::wstring::npos);
       }
    }
 }
 
-// The texts are formats for the wide C runtime formatter: a lost, doubled or
-// changed placeholder would read garbage from the argument list.
-TEST_F(Resources, EveryLanguageKeepsThePlaceholdersAndTheSemicolon)
+TEST(Resources, VersionNamesTheProductAndItsBuild)
 {
-   for (const Language &l : kLanguages) {
-      std::vector<std::wstring> table = Table(l.id);
-      for (UINT id = kFirstId; id <= kLastId; ++id) {
-         SCOPED_TRACE(std::string(l.name) + " entry " + std::to_string(id));
-         std::wstring want = id == 16 ? L"%d" : id == 18 ? L"%s" : L"";
-         EXPECT_EQ(want.empty() ? 0 : 1, std::count(table[id].begin(), table[id].end(), L'%'));
-         EXPECT_NE(std::wstring::npos, table[id].find(want));
-         EXPECT_EQ(id == 14, table[id].find(L';') != std::wstring::npos);
-      }
-   }
-}
-
-TEST(ResourcesVersion, NamesTheProductAndItsBuild)
-{
-   std::wstring path = DllPath();
+   msitest::LoadedDll dll;   // the loaded copy is a file of the process folder
+   const std::wstring path = msitest::ProcessFolder() + L"ovinstutil.dll";
    DWORD ignored = 0, size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
    ASSERT_NE(0u, size) << GetLastError();
    std::vector<BYTE> info(size);
    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data())) << GetLastError();
    void *value = nullptr;
    UINT length = 0;
-
    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
    ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
-   const VS_FIXEDFILEINFO &fixed = *static_cast<const VS_FIXEDFILEINFO *>(value);
+   const VS_FIXEDFILEINFO &f = *static_cast<const VS_FIXEDFILEINFO *>(value);
    const DWORD major1minor0 = MAKELONG(0, 1), patch0build = MAKELONG(OV_BUILD_NUMBER, 0);
-   EXPECT_EQ(major1minor0, fixed.dwFileVersionMS);
-   EXPECT_EQ(patch0build, fixed.dwFileVersionLS);
-   EXPECT_EQ(major1minor0, fixed.dwProductVersionMS);
-   EXPECT_EQ(patch0build, fixed.dwProductVersionLS);
-   EXPECT_EQ(DWORD(VFT_DLL), fixed.dwFileType);
-
+   EXPECT_EQ((std::vector<DWORD>{major1minor0, patch0build, major1minor0, patch0build, VFT_DLL}),
+             (std::vector<DWORD>{f.dwFileVersionMS, f.dwFileVersionLS, f.dwProductVersionMS,
+                                 f.dwProductVersionLS, f.dwFileType}));
    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
    ASSERT_EQ(sizeof(DWORD), length);
    EXPECT_EQ(DWORD(MAKELONG(0x0409, 1200)), *static_cast<const DWORD *>(value)) << "U.S. English, UTF-16";
-
    // The text version must agree with the binary one that installers compare.
    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion", &value, &length));
    EXPECT_EQ(L"1.0.0." + std::to_wstring(OV_BUILD_NUMBER), static_cast<const wchar_t *>(value));
