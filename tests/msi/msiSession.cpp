@@ -20,12 +20,9 @@ namespace msitest {
 
 namespace {
 
-void DefaultSink(const std::string &what)
-{
+void (*gSink)(const std::string &) = [](const std::string &what) {
    std::fprintf(stderr, "msiSession: %s\n", what.c_str());
-}
-
-void (*gSink)(const std::string &) = DefaultSink;
+};
 std::wstring gFolder;
 
 // A package or product code unique within the run, all the installer asks.
@@ -105,7 +102,7 @@ std::string BuildPackage(const std::wstring &file, const std::string &targetDir)
 
 void SetFailureSink(void (*sink)(const std::string &what))
 {
-   gSink = sink != nullptr ? sink : DefaultSink;
+   gSink = sink;
 }
 
 std::wstring Wide(const std::string &s)
@@ -125,22 +122,16 @@ std::string Utf8(const std::wstring &w)
 
 void ProcessSetUp()
 {
-   wchar_t temp[MAX_PATH + 1];
-   DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-   if (n == 0 || n > MAX_PATH) {
-      gSink("no temp folder");
-      return;
-   }
-   gFolder = std::wstring(temp, n) + L"ovmsitest-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-   const std::wstring bare = gFolder.substr(0, gFolder.size() - 1);
-   std::error_code ignored;
-   std::filesystem::remove_all(bare, ignored);
-   if (!CreateDirectoryW(gFolder.c_str(), nullptr)) {
+   std::error_code e;
+   const std::wstring bare = (std::filesystem::temp_directory_path(e) /
+                              (L"ovmsitest-" + std::to_wstring(GetCurrentProcessId()))).wstring();
+   gFolder = bare + L"\\";
+   std::filesystem::remove_all(bare, e);
+   if (!std::filesystem::create_directory(bare, e)) {
       gSink("cannot create the process folder " + Utf8(gFolder));
    }
    SetEnvironmentVariableW(L"TMP", bare.c_str());
    SetEnvironmentVariableW(L"TEMP", bare.c_str());
-
    LONG rc = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Orvane, Inc.", L"LogLevel");
    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
       gSink("cannot delete the LogLevel value: " + std::to_string(rc));

@@ -1,13 +1,10 @@
-// OVDetectWin2003R2, OVSetOVSysVer and OVSetRealVersionNT through the built
-// DLL's export table in a real installer session.
+// OVDetectWin2003R2 and OVSetRealVersionNT through the built DLL's export
+// table in a real installer session (OVSetOVSysVer: osVersionGenerations).
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 
-#include "common/osInfo.h"
 #include "tests/msi/msiSession.h"
 
 using namespace msitest;
@@ -46,24 +43,17 @@ int WINAPI R2SystemMetrics(int index)
    return index == SM_SERVERR2 ? 1 : GetSystemMetrics(index);
 }
 
+// The slot of the module's import address table that holds GetSystemMetrics.
 ULONG_PTR *SystemMetricsSlot(HMODULE module)
 {
    auto base = reinterpret_cast<BYTE *>(module);
    auto nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
-   const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-   for (auto imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress);
-        dir.Size != 0 && imp->Name != 0; ++imp) {
-      if (_stricmp(reinterpret_cast<const char *>(base + imp->Name), "user32.dll") != 0) {
-         continue;
-      }
-      auto names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->OriginalFirstThunk);
-      auto slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk);
-      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-         auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
-         if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
-             strcmp(reinterpret_cast<const char *>(byName->Name), "GetSystemMetrics") == 0) {
-            return &slots->u1.Function;
-         }
+   const IMAGE_DATA_DIRECTORY &iat = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+   const auto real = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetrics"));
+   auto slots = reinterpret_cast<ULONG_PTR *>(base + iat.VirtualAddress);
+   for (size_t i = 0; real != 0 && i < iat.Size / sizeof *slots; i++) {
+      if (slots[i] == real) {
+         return &slots[i];
       }
    }
    return nullptr;
@@ -106,55 +96,38 @@ TEST_F(OsVersionActions, DetectWin2003R2LooksOnlyAtThe502Family)
    WriteSlot(slot, real);
 }
 
-TEST_F(OsVersionActions, SetOVSysVerPublishesTheUpperCasedVersionString)
-{
-   std::string expected = Util_GetSystemVersionString();
-   for (char &c : expected) {
-      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-   }
-   ASSERT_EQ(0u, session.Set("OVSYSVER", "stale"));
-   EXPECT_EQ((Strings{"Checking System Version", "Done System Version"}), Run("OVSetOVSysVer"));
-   EXPECT_EQ(expected, session.Get("OVSYSVER"));
-}
-
 const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
-// A value under kCurrentVersion written, or removed for null data.
-void PutValue(const wchar_t *name, DWORD type, const void *data, DWORD size)
+using Value = std::pair<DWORD, std::string>;   // type and bytes; REG_NONE: absent
+
+// A value under kCurrentVersion written, or removed.
+void Put(const wchar_t *name, const Value &v)
 {
-   LONG rc = data != nullptr ? RegSetKeyValueW(HKEY_LOCAL_MACHINE, kCurrentVersion, name, type, data, size)
-                             : RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCurrentVersion, name);
-   EXPECT_TRUE(rc == ERROR_SUCCESS || (data == nullptr && rc == ERROR_FILE_NOT_FOUND)) << rc;
+   LONG rc = v.first == REG_NONE ? RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCurrentVersion, name)
+                                 : RegSetKeyValueW(HKEY_LOCAL_MACHINE, kCurrentVersion, name, v.first,
+                                                   v.second.data(), DWORD(v.second.size()));
+   EXPECT_TRUE(rc == ERROR_SUCCESS || (v.first == REG_NONE && rc == ERROR_FILE_NOT_FOUND)) << rc;
 }
 
 TEST_F(OsVersionActions, SetRealVersionNTTakesTheRegistryVersionFrom10On)
 {
-   // The values as found, put back at the end.
-   struct Value {
-      const wchar_t *name;
-      DWORD type, size;
-      BYTE data[64];
-      bool present;
-   } saved[] = {{L"CurrentMajorVersionNumber", 0, 64, {}, false}, {L"CurrentMinorVersionNumber", 0, 64, {}, false}};
-   for (Value &v : saved) {
-      v.present = RegGetValueW(HKEY_LOCAL_MACHINE, kCurrentVersion, v.name, RRF_RT_ANY | RRF_NOEXPAND,
-                               &v.type, v.data, &v.size) == ERROR_SUCCESS;
+   const wchar_t *names[] = {L"CurrentMajorVersionNumber", L"CurrentMinorVersionNumber"};
+   Value saved[2];   // as found, put back at the end
+   for (int i : {0, 1}) {
+      char data[64];
+      DWORD type = REG_NONE, size = sizeof data;
+      bool found = RegGetValueW(HKEY_LOCAL_MACHINE, kCurrentVersion, names[i], RRF_RT_ANY | RRF_NOEXPAND, &type,
+                                data, &size) == ERROR_SUCCESS;
+      saved[i] = found ? Value{type, std::string(data, size)} : Value{REG_NONE, ""};
    }
    const std::string query = "Couldn't query SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\#Current";
    const std::string below10 = "Registry Major Version < 10, ignoring";
-   const DWORD n[] = {0, 3, 5, 6, 9, 10, 99, 100};
-   const WORD shortTen = 10;
-   const wchar_t text10[] = L"10";
-   struct Data {
-      DWORD type;
-      const void *data;   // null: the value is absent
-      DWORD size;
-   };
-   const Data absent = {REG_NONE, nullptr, 0};
-   auto dword = [&](DWORD v) { return Data{REG_DWORD, std::find(n, n + 8, v), 4}; };
+   auto dword = [](DWORD v) { return Value{REG_DWORD, std::string(reinterpret_cast<const char *>(&v), 4)}; };
+   const Value absent{REG_NONE, ""}, text10{REG_SZ, std::string("1\0" "0\0\0\0", 6)};
+   const Value shortTen{REG_DWORD, std::string("\x0a\0", 2)};
    const struct {
       const char *label;
-      Data major, minor;
+      Value major, minor;
       const char *versionNT64Before, *versionNT, *versionNT64;   // VersionNT is 601 before
       Strings reason;   // between the opening and closing lines
    } cases[] = {
@@ -166,17 +139,15 @@ TEST_F(OsVersionActions, SetRealVersionNTTakesTheRegistryVersionFrom10On)
       {"9.0", dword(9), dword(0), "601", "601", "601", {below10}},
       {"100.0", dword(100), dword(0), "601", "601", "601", {"Registry Major Version > 99, ignoring"}},
       {"10.100", dword(10), dword(100), "601", "601", "601", {"Registry Minor Version > 99, ignoring"}},
-      {"major as the string \"10\"", {REG_SZ, text10, sizeof text10}, dword(0), "601", "601", "601",
-       {query + "MajorVersionNumber"}},
-      {"major a DWORD of two bytes", {REG_DWORD, &shortTen, 2}, dword(0), "601", "601", "601",
-       {query + "MajorVersionNumber"}},
+      {"major as the string \"10\"", text10, dword(0), "601", "601", "601", {query + "MajorVersionNumber"}},
+      {"major a DWORD of two bytes", shortTen, dword(0), "601", "601", "601", {query + "MajorVersionNumber"}},
       {"both absent", absent, absent, "601", "601", "601", {query + "MajorVersionNumber"}},
       {"minor absent", dword(10), absent, "601", "601", "601", {query + "MinorVersionNumber"}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
-      PutValue(saved[0].name, c.major.type, c.major.data, c.major.size);
-      PutValue(saved[1].name, c.minor.type, c.minor.data, c.minor.size);
+      Put(names[0], c.major);
+      Put(names[1], c.minor);
       EXPECT_EQ(0u, session.Set("VersionNT", "601"));
       EXPECT_EQ(0u, session.Set("VersionNT64", c.versionNT64Before));
       Strings lines{"OVSetRealVersionNT running"};
@@ -186,8 +157,8 @@ TEST_F(OsVersionActions, SetRealVersionNTTakesTheRegistryVersionFrom10On)
       EXPECT_EQ(c.versionNT, session.Get("VersionNT"));
       EXPECT_EQ(c.versionNT64, session.Get("VersionNT64"));
    }
-   for (const Value &v : saved) {
-      PutValue(v.name, v.type, v.present ? v.data : nullptr, v.size);
+   for (int i : {0, 1}) {
+      Put(names[i], saved[i]);
    }
 }
 

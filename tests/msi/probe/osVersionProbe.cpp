@@ -39,17 +39,14 @@ int main()
       LogMark mark;
       UINT sysVer = dll.Call("OVSetOVSysVer", session.Handle());
       UINT r2 = dll.Call("OVDetectWin2003R2", session.Handle());
-      std::string r2Lines;
+      std::string lines;   // the custom actions' own
       for (const LogLine &line : mark.Lines()) {
-         if (line.level == "I0" && line.text.rfind("Win2003 R2 ", 0) == 0 &&
-             line.text != "Win2003 R2 detection") {
-            r2Lines += line.text;
-         }
+         lines += line.level == "I0" ? line.text + "|" : "";
       }
-      std::printf("VersionNT=%s\nVersionNT64=%s\nOSTYPE=%d\nOVSYSVER=%s\nWIN2003R2=%s\nR2LINE=%s\n"
+      std::printf("VersionNT=%s\nVersionNT64=%s\nOSTYPE=%d\nOVSYSVER=%s\nWIN2003R2=%s\nLINES=%s\n"
                   "RESULTS=%u,%u\n", session.Get("VersionNT").c_str(), session.Get("VersionNT64").c_str(),
                   static_cast<int>(Util_GetOSType()), session.Get("OVSYSVER").c_str(),
-                  session.Get("WIN2003R2").c_str(), r2Lines.c_str(), sysVer, r2);
+                  session.Get("WIN2003R2").c_str(), lines.c_str(), sysVer, r2);
    }
    ProcessTearDown();
    std::fflush(stdout);
