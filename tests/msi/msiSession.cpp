@@ -154,10 +154,9 @@ const std::wstring &ProcessFolder()
    return gFolder;
 }
 
-MsiSession::MsiSession()
+MsiSession::MsiSession() : previousUi_(MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr))
 {
    static unsigned count = 0;
-   previousUi_ = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
    const std::wstring name = gFolder + L"s" + std::to_wstring(++count);
    file_ = name + L".msi";
    failure_ = gFolder.empty() ? "no process folder" : BuildPackage(file_, Utf8(name) + "\\target\\");
@@ -171,17 +170,11 @@ MsiSession::MsiSession()
          failure_ = Utf8(action) + ": " + std::to_string(rc);
       }
    }
-   if (!failure_.empty() && handle_ != 0) {
-      MsiCloseHandle(handle_);
-      handle_ = 0;
-   }
 }
 
 MsiSession::~MsiSession()
 {
-   if (handle_ != 0) {
-      MsiCloseHandle(handle_);
-   }
+   MsiCloseHandle(handle_);
    MsiSetInternalUI(previousUi_, nullptr);
    DeleteFileW(file_.c_str());
 }
@@ -276,8 +269,7 @@ std::vector<LogLine> LogMark::Lines() const
 
 namespace {
 
-class MsiEnvironment : public testing::Environment {
-public:
+struct MsiEnvironment : testing::Environment {
    void SetUp() override
    {
       msitest::SetFailureSink([](const std::string &what) { ADD_FAILURE() << what; });
@@ -286,8 +278,7 @@ public:
    void TearDown() override { msitest::ProcessTearDown(); }
 };
 
-const testing::Environment *const gEnvironment =
-   testing::AddGlobalTestEnvironment(new MsiEnvironment);
+const auto *const gEnvironment = testing::AddGlobalTestEnvironment(new MsiEnvironment);
 
 }  // namespace
 #endif

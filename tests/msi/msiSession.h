@@ -1,7 +1,7 @@
 // A real installer session for the msi tests and the probe: a small package
-// built with SQL and opened with MsiOpenPackage, the built DLL loaded by its
-// path, and the log lines written meanwhile. No GoogleTest here: fixture faults go to the failure sink (the
-// test program's is ADD_FAILURE).
+// opened with MsiOpenPackage, the built DLL loaded by its path, and the log
+// lines written meanwhile. Fixture faults go to the failure sink (ADD_FAILURE
+// in the test program; the probe has no GoogleTest).
 #pragma once
 
 #include <windows.h>
@@ -36,7 +36,7 @@ public:
    MsiSession(const MsiSession &) = delete;
    MsiSession &operator=(const MsiSession &) = delete;
 
-   bool Ok() const { return handle_ != 0; }   // if not, the reason is in Failure()
+   bool Ok() const { return failure_.empty(); }   // if not, the reason is in Failure()
    const std::string &Failure() const { return failure_; }
    MSIHANDLE Handle() const { return handle_; }
    std::string Get(const char *name) const;
