@@ -105,21 +105,6 @@ void SetFailureSink(void (*sink)(const std::string &what))
    gSink = sink;
 }
 
-std::wstring Wide(const std::string &s)
-{
-   std::wstring w(s.size(), L'\0');
-   w.resize(std::max(0, MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], int(w.size()))));
-   return w;
-}
-
-std::string Utf8(const std::wstring &w)
-{
-   std::string s(w.size() * 3, '\0');
-   s.resize(std::max(0, WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], int(s.size()),
-                                            nullptr, nullptr)));
-   return s;
-}
-
 void ProcessSetUp()
 {
    std::error_code e;
@@ -213,9 +198,7 @@ LoadedDll::LoadedDll()
 
 LoadedDll::~LoadedDll()
 {
-   if (module_ != nullptr) {
-      FreeLibrary(module_);
-   }
+   FreeLibrary(module_);
 }
 
 UINT LoadedDll::Call(const char *exportName, MSIHANDLE install) const

@@ -8,14 +8,15 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace msitest {
 
 void SetFailureSink(void (*sink)(const std::string &what));
-std::wstring Wide(const std::string &utf8);
-std::string Utf8(const std::wstring &wide);
+inline std::wstring Wide(const std::string &utf8) { return std::filesystem::u8path(utf8).wstring(); }
+inline std::string Utf8(const std::wstring &wide) { return std::filesystem::path(wide).u8string(); }
 
 // Once per process, before any log line: points TMP and TEMP at a fresh
 // folder (so this process's and the DLL's log land there), removes the log

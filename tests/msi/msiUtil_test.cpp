@@ -50,8 +50,7 @@ protected:
 
 TEST_F(MsiUtilTest, PropertiesAreWrittenReadAndRemovedWithTheirLogLines)
 {
-   {
-      SCOPED_TRACE("set, read back both ways, removed with the empty value");
+   {   // set, read back both ways, removed with the empty value
       LogMark mark;
       EXPECT_TRUE(MsiUtil_SetProperty(h(), "MYPROP", kNonAscii.c_str()));
       EXPECT_EQ(kNonAscii, session.Get("MYPROP"));
@@ -66,8 +65,7 @@ TEST_F(MsiUtilTest, PropertiesAreWrittenReadAndRemovedWithTheirLogLines)
       const std::string getW = "MsiUtil_GetPropertyStringW: Getting Property MYPROP = ";
       EXPECT_EQ((Strings{set + kNonAscii, get + kNonAscii, getW + kNonAscii, set, get, getW}), Lines(mark));
    }
-   {
-      SCOPED_TRACE("a dead handle: empty reads and a failed write, each logged with its code");
+   {   // a dead handle: empty reads and a failed write, each logged with its code
       LogMark mark;
       const MSIHANDLE dead = 0xDEAD;
       EXPECT_EQ("", MsiUtil_GetPropertyString(dead, "MYPROP"));
@@ -139,8 +137,7 @@ TEST_F(MsiUtilTest, GetPropertyWrapperReportsSizesInUtf8Bytes)
 
 TEST_F(MsiUtilTest, FormatStringExpandsReferencesUpTo2047Bytes)
 {
-   {
-      SCOPED_TRACE("no '[': unchanged, and no record is formatted; a directory");
+   {   // no '[': unchanged, and no record is formatted; a directory
       const std::string dir = session.Get("INSTALLDIR");
       ASSERT_FALSE(dir.empty());
       LogMark mark;
@@ -324,7 +321,8 @@ std::vector<std::wstring> Table(HMODULE dll, LANGID lang)
 // Exactly the seven languages; English is the product's text, every other
 // language translates each entry, and no language has entries outside 13 to
 // 19. The texts are formats for the wide C runtime formatter: a lost, doubled
-// or changed placeholder would read garbage from the argument list.
+// or changed placeholder would read garbage from the argument list. Then
+// LoadResString on the same table.
 TEST(Resources, EveryLanguageHoldsItsTextsInEntries13To19Only)
 {
    LoadedDll dll;
@@ -357,6 +355,20 @@ TEST(Resources, EveryLanguageHoldsItsTextsInEntries13To19Only)
          EXPECT_EQ(id == 14, text.find(L';') != std::wstring::npos);
       }
    }
+   // The library's reading, in the thread's (English) language.
+   ResString text("stale text that is longer than nothing");
+   EXPECT_TRUE(Util_LoadResString(text, 13, dll.Module()));
+   EXPECT_EQ(Utf8(kEnglish[0]), text);
+   WideString wide;
+   EXPECT_TRUE(Util_LoadResStringW(wide, 13, dll.Module()));
+   EXPECT_EQ(kEnglish[0], wide);
+   for (UINT missing : {12u, 20u, 4000u}) {
+      SCOPED_TRACE("id " + std::to_string(missing));
+      EXPECT_FALSE(Util_LoadResString(text, missing, dll.Module()));
+      EXPECT_FALSE(Util_LoadResStringW(wide, missing, dll.Module()));
+   }
+   // The library's own module is this test program here, which has no table.
+   EXPECT_FALSE(Util_LoadResString(text, 13, nullptr));
 }
 
 TEST(Resources, VersionNamesTheProductAndItsBuild)
@@ -382,24 +394,6 @@ TEST(Resources, VersionNamesTheProductAndItsBuild)
    // The text version must agree with the binary one that installers compare.
    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion", &value, &length));
    EXPECT_EQ(L"1.0.0." + std::to_wstring(OV_BUILD_NUMBER), static_cast<const wchar_t *>(value));
-}
-
-TEST(Resources, LoadResStringReadsTheGivenModulesTable)
-{
-   LoadedDll dll;
-   ResString text("stale text that is longer than nothing");
-   EXPECT_TRUE(Util_LoadResString(text, 13, dll.Module()));
-   EXPECT_EQ(Utf8(kEnglish[0]), text);
-   WideString wide;
-   EXPECT_TRUE(Util_LoadResStringW(wide, 13, dll.Module()));
-   EXPECT_EQ(kEnglish[0], wide);
-   for (UINT missing : {12u, 20u, 4000u}) {
-      SCOPED_TRACE("id " + std::to_string(missing));
-      EXPECT_FALSE(Util_LoadResString(text, missing, dll.Module()));
-      EXPECT_FALSE(Util_LoadResStringW(wide, missing, dll.Module()));
-   }
-   // The library's own module is this test program here, which has no table.
-   EXPECT_FALSE(Util_LoadResString(text, 13, nullptr));
 }
 
 }  // namespace

@@ -33,26 +33,25 @@ struct Row {
    std::string log = {};   // the one level-2 line expected, or empty for none
 };
 
-void ExpectLog(const std::vector<OsInfoLogLine> &log, const std::string &expected)
-{
-   ASSERT_EQ(log.size(), expected.empty() ? 0u : 1u);
-   EXPECT_TRUE(expected.empty() || (log[0].level == 0x02u && log[0].text == expected)) << log[0].text;
-}
-
-void ExpectStrings(const std::vector<Row> &rows)
+// Each row through the version-string mapping, or the OSType mapping (whose
+// result is compared as its number).
+void Expect(const std::vector<Row> &rows, bool osType = false)
 {
    for (const Row &row : rows) {
       SCOPED_TRACE(row.label);
-      OsVersionStringMapping m = OsInfo_MapVersionString(row.data);
-      EXPECT_EQ(m.text, row.text);
-      ExpectLog(m.log, row.log);
+      const OsTypeMapping t = OsInfo_MapType(row.data);
+      const OsVersionStringMapping v = OsInfo_MapVersionString(row.data);
+      EXPECT_EQ(row.text, osType ? std::to_string(t.type) : v.text);
+      const std::vector<OsInfoLogLine> &log = osType ? t.log : v.log;
+      ASSERT_EQ(log.size(), row.log.empty() ? 0u : 1u);
+      EXPECT_TRUE(row.log.empty() || (log[0].level == 0x02u && log[0].text == row.log)) << log[0].text;
    }
 }
 
 TEST(OsInfoMap, OsType)
 {
    const std::string nt = "Util_GetOSType: NT OS Type is unknown: Major: ";
-   const Row rows[] = {
+   Expect({
       {"9x 4.0", Platform(1, 4, 0), "1"}, {"9x 4.10", Platform(1, 4, 10), "2"}, {"9x 4.90", Platform(1, 4, 90), "3"},
       {"9x 4.20: silent", Platform(1, 4, 20), "10"}, {"9x 5.0: silent", Platform(1, 5, 0), "10"},
       {"platform 3", Platform(3, 6, 1), "10"}, {"unreadable", Platform(2, 6, 1, false), "10"},
@@ -63,28 +62,20 @@ TEST(OsInfoMap, OsType)
       {"6.2 client", Nt(6, 2, 1), "9"}, {"6.3 client", Nt(6, 3, 1), "9"},
       {"6.2 server", Nt(6, 2, 3), "10", nt + "6 Minor: 2"}, {"7.0", Nt(7, 0), "10", nt + "7 Minor: 0"},
       {"10.0", Nt(10, 0), "10", nt + "10 Minor: 0"},
-   };
-   for (const Row &row : rows) {
-      SCOPED_TRACE(row.label);
-      OsTypeMapping m = OsInfo_MapType(row.data);
-      EXPECT_EQ(std::to_string(m.type), row.text);
-      ExpectLog(m.log, row.log);
-   }
+   }, true);
 }
 
 TEST(OsInfoMap, VersionString)
 {
-   // read, platform, major, minor, build, SP major, SP minor, suite, type, arch, GetProductInfo
-   const OsVersionData win7{true, 2, 6, 1, 7601, 1, 0, 0, 1, 9, true, 1};
-   const OsVersionData xp{true, 2, 5, 1, 2600, 3, 0, 0, 1, 0};
-   const OsVersionData sp{true, 2, 6, 0, 1234, 2, 1, 0, 1, 0};
-   const OsVersionData win10{true, 2, 10, 0, 1234, 0, 0, 0, 1, 9, true, 4};
+   // Data: read, platform, major, minor, build, SP major, SP minor, suite, type, arch, GetProductInfo.
    const std::string unknown = "Util_GetSystemVersionString: Unknown OS: ";
    const std::string s2003 = ":WIN2003:WINDOWS SERVER 2003:", w2k = ":WIN2000:WINDOWS 2000 ";
    const std::string r2 = ":WIN2003:WINDOWS SERVER 2003 R2:";
-   ExpectStrings({
-      {"7 Ultimate x64 SP1", win7, ":WIN7:WINDOWS 7:ULTIMATE EDITION:BIT=64:SPMAJ=1:SPMIN=0:BUILD=7601:"},
-      {"XP Professional SP3", xp, ":XP:WINDOWS XP PROFESSIONAL:SPMAJ=3:SPMIN=0:BUILD=2600:"},
+   Expect({
+      {"7 Ultimate x64 SP1", {true, 2, 6, 1, 7601, 1, 0, 0, 1, 9, true, 1},
+       ":WIN7:WINDOWS 7:ULTIMATE EDITION:BIT=64:SPMAJ=1:SPMIN=0:BUILD=7601:"},
+      {"XP Professional SP3", {true, 2, 5, 1, 2600, 3, 0, 0, 1, 0},
+       ":XP:WINDOWS XP PROFESSIONAL:SPMAJ=3:SPMIN=0:BUILD=2600:"},
       {"6.0 client", Nt(6, 0, 1), ":VISTA:WINDOWS VISTA:BIT=64:" + kTail},
       {"6.0 server 2", Nt(6, 0, 2), ":WIN2008:WINDOWS SERVER 2008:BIT=64:" + kTail},
       {"6.1 client", Nt(6, 1, 1), ":WIN7:WINDOWS 7:BIT=64:" + kTail},
@@ -92,10 +83,12 @@ TEST(OsInfoMap, VersionString)
       {"x86, no GetProductInfo", Nt(6, 0, 1, 0), ":VISTA:WINDOWS VISTA:BIT=32:" + kTail},
       {"Itanium: no word size", Nt(6, 0, 1, 6), ":VISTA:WINDOWS VISTA:" + kTail},
       {"ARM64 (12): no word size", Nt(6, 1, 1, 12), ":WIN7:WINDOWS 7:" + kTail},
-      {"service pack 2.1", sp, ":VISTA:WINDOWS VISTA:BIT=32:SPMAJ=2:SPMIN=1:BUILD=1234:"},
+      {"service pack 2.1", {true, 2, 6, 0, 1234, 2, 1, 0, 1, 0},
+       ":VISTA:WINDOWS VISTA:BIT=32:SPMAJ=2:SPMIN=1:BUILD=1234:"},
       {"6.2 client", Nt(6, 2, 1), ":BIT=64:" + kTail, unknown + "6.2 Type: 1"},
       {"6.2 server", Nt(6, 2, 3), ":BIT=64:" + kTail, unknown + "6.2 Type: 3"},
-      {"10.0 Enterprise x64", win10, ":ENTERPRISE EDITION:BIT=64:" + kTail, unknown + "10.0 Type: 1"},
+      {"10.0 Enterprise x64", {true, 2, 10, 0, 1234, 0, 0, 0, 1, 9, true, 4}, ":ENTERPRISE EDITION:BIT=64:" + kTail,
+       unknown + "10.0 Type: 1"},
       // The 2003 release token, in the order of its tests.
       {"R2 first", Nt(5, 2, 3, 0, kStorage, true), r2 + "STANDARD EDITION:" + kTail},
       {"storage: mask exactly 0x2000", Nt(5, 2, 3, 0, kStorage),
@@ -153,7 +146,7 @@ TEST(OsInfoMap, VersionStringProductEditions)
       rows.push_back({"type " + std::to_string(e.first), Product(e.first),
                       ":VISTA:WINDOWS VISTA:" + e.second + "BIT=32:" + kTail});
    }
-   ExpectStrings(rows);
+   Expect(rows);
 }
 
 } // namespace

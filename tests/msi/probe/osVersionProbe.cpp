@@ -12,27 +12,21 @@
 
 using namespace msitest;
 
-namespace {
-
-bool gFailed = false;
-
-void StderrSink(const std::string &what)
-{
-   std::fprintf(stderr, "osVersionProbe: %s\n", what.c_str());
-   gFailed = true;
-}
-
-}  // namespace
+static bool gFailed = false;
 
 int main()
 {
-   SetFailureSink(StderrSink);
+   auto sink = [](const std::string &what) {
+      std::fprintf(stderr, "osVersionProbe: %s\n", what.c_str());
+      gFailed = true;
+   };
+   SetFailureSink(sink);
    ProcessSetUp();
    {
       MsiSession session;
       LoadedDll dll;
       if (!session.Ok()) {
-         StderrSink("no session: " + session.Failure());
+         sink("no session: " + session.Failure());
       }
       // A stale value shows the detection writes the property every time.
       session.Set("WIN2003R2", "stale");
