@@ -12,10 +12,6 @@
 #include "common/log.h"
 #include "common/logLine.h"
 
-#ifndef OV_DLL_PATH
-#error "OV_DLL_PATH (host path of the built ovinstutil.dll) must be defined by the build"
-#endif
-
 namespace msitest {
 
 namespace {

@@ -43,6 +43,5 @@ int main()
                   session.Get("WIN2003R2").c_str(), lines.c_str(), sysVer, r2);
    }
    ProcessTearDown();
-   std::fflush(stdout);
    return gFailed ? 1 : 0;
 }
