@@ -1,9 +1,13 @@
-// The session layer called directly, against a real Wine installer session.
-// Expected values come from the installer itself (raw wide calls) or are
-// built from the test's own data, never from the library.
+// The session layer called directly, against a real Wine installer session,
+// and the built DLL's resources. Expected values come from the installer
+// itself or from the test's own data.
 #include "common/msiUtil.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
 
 #include "tests/msi/msiSession.h"
 
@@ -15,8 +19,7 @@ using Strings = std::vector<std::string>;
 
 const std::string kNonAscii = "Gr\xC3\xB6\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC";   // Größe 日本
 
-// Text whose every position differs from its neighbours, so a cut or a
-// shift shows.
+// Every position differs from its neighbours, so a cut or a shift shows.
 std::string Pattern(size_t length)
 {
    std::string s;
@@ -26,53 +29,43 @@ std::string Pattern(size_t length)
    return s;
 }
 
-std::string Repeat(const std::string &unit, size_t count)
+Strings Lines(const LogMark &mark)   // this process's lines since the mark
 {
-   std::string s;
-   for (size_t i = 0; i < count; i++) {
-      s += unit;
+   Strings texts;
+   for (const LogLine &line : mark.Lines()) {
+      if (line.tag == TestTag()) {
+         texts.push_back(line.text);
+      }
    }
-   return s;
+   return texts;
 }
 
 class MsiUtilTest : public testing::Test {
 protected:
    void SetUp() override { ASSERT_TRUE(session.Ok()) << session.Failure(); }
-   // This process's lines since the mark.
-   static Strings Lines(const LogMark &mark) { return mark.Texts(TestTag()); }
+   MSIHANDLE h() const { return session.Handle(); }
 
    MsiSession session;
-   MSIHANDLE h() const { return session.Handle(); }
 };
 
 TEST_F(MsiUtilTest, PropertiesAreWrittenReadAndRemovedWithTheirLogLines)
 {
-   {
-      SCOPED_TRACE("set, then read back");
+   {   // set, read back both ways, removed with the empty value
       LogMark mark;
-      EXPECT_TRUE(MsiUtil_SetProperty(h(), "MYPROP", "value 1"));
-      EXPECT_EQ("value 1", session.Get("MYPROP"));
-      EXPECT_EQ("value 1", MsiUtil_GetPropertyString(h(), "MYPROP"));
-      EXPECT_EQ((Strings{"MsiUtil_SetProperty: Setting property MYPROP = value 1",
-                         "MsiUtil_GetPropertyString: Getting Property MYPROP = value 1"}),
-                Lines(mark));
-   }
-   {
-      SCOPED_TRACE("the empty value removes the property");
+      EXPECT_TRUE(MsiUtil_SetProperty(h(), "MYPROP", kNonAscii.c_str()));
+      EXPECT_EQ(kNonAscii, session.Get("MYPROP"));
+      EXPECT_EQ(kNonAscii, MsiUtil_GetPropertyString(h(), "MYPROP"));
+      EXPECT_EQ(Wide(kNonAscii), MsiUtil_GetPropertyStringW(h(), "MYPROP"));
       EXPECT_TRUE(MsiUtil_SetProperty(h(), "MYPROP", ""));
       EXPECT_EQ("", session.Get("MYPROP"));
+      EXPECT_EQ("", MsiUtil_GetPropertyString(h(), "MYPROP"));
+      EXPECT_EQ(WideString(), MsiUtil_GetPropertyStringW(h(), "MYPROP"));
+      const std::string set = "MsiUtil_SetProperty: Setting property MYPROP = ";
+      const std::string get = "MsiUtil_GetPropertyString: Getting Property MYPROP = ";
+      const std::string getW = "MsiUtil_GetPropertyStringW: Getting Property MYPROP = ";
+      EXPECT_EQ((Strings{set + kNonAscii, get + kNonAscii, getW + kNonAscii, set, get, getW}), Lines(mark));
    }
-   {
-      SCOPED_TRACE("a property never set reads as empty, and its line shows the empty value");
-      LogMark mark;
-      EXPECT_EQ("", MsiUtil_GetPropertyString(h(), "NEVERSET"));
-      EXPECT_EQ(WideString(), MsiUtil_GetPropertyStringW(h(), "NEVERSET"));
-      EXPECT_EQ((Strings{"MsiUtil_GetPropertyString: Getting Property NEVERSET = ",
-                         "MsiUtil_GetPropertyStringW: Getting Property NEVERSET = "}),
-                Lines(mark));
-   }
-   {
-      SCOPED_TRACE("a dead handle: empty reads and a failed write, each logged with its code");
+   {   // a dead handle: empty reads and a failed write, each logged with its code
       LogMark mark;
       const MSIHANDLE dead = 0xDEAD;
       EXPECT_EQ("", MsiUtil_GetPropertyString(dead, "MYPROP"));
@@ -81,26 +74,22 @@ TEST_F(MsiUtilTest, PropertiesAreWrittenReadAndRemovedWithTheirLogLines)
       Strings lines = Lines(mark);
       ASSERT_EQ(4u, lines.size());
       const std::string code = "| winerror code " + std::to_string(ERROR_INVALID_HANDLE);
-      EXPECT_EQ(0u, lines[0].find("MsiUtil_GetPropertyString: MsiGetProperty failed for property MYPROP" + code));
-      EXPECT_EQ(0u, lines[1].find("MsiUtil_GetPropertyString: MsiGetProperty failed for property MYPROP" + code));
+      for (int i : {0, 1}) {
+         EXPECT_EQ(0u, lines[i].find("MsiUtil_GetPropertyString: MsiGetProperty failed for property MYPROP" + code));
+      }
       EXPECT_EQ("MsiUtil_SetProperty: Setting property MYPROP = x", lines[2]);
       EXPECT_EQ(0u, lines[3].find("MsiUtil_SetProperty: Failed to set property" + code));
    }
-}
-
-TEST_F(MsiUtilTest, IntegerReadsTakeTheLeadingDecimalDigits)
-{
-   const std::pair<const char *, int> cases[] = {
-      {"12abc", 12}, {"abc", 0}, {"-7", -7}, {"0601", 601}, {"", 0}};
-   for (const auto &c : cases) {
-      SCOPED_TRACE(std::string("value '") + c.first + "'");
+   for (const auto &c : {std::make_pair("12abc", 12), {"abc", 0}, {"-7", -7}, {"0601", 601}, {"", 0}}) {
+      SCOPED_TRACE(std::string("the integer in '") + c.first + "'");
       ASSERT_EQ(0u, session.Set("NUMBER", c.first));
       EXPECT_EQ(c.second, MsiUtil_GetPropertyInt(h(), "NUMBER"));
    }
 }
 
-TEST_F(MsiUtilTest, LongAndNonAsciiValuesComeBackWhole)
+TEST_F(MsiUtilTest, LongValuesComeBackWholeAndAreLoggedUpTo4095)
 {
+   const std::string head = "MsiUtil_GetPropertyStringW: Getting Property LONG = ";
    for (size_t length : {4095u, 4096u, 5000u}) {
       SCOPED_TRACE("a value of " + std::to_string(length) + " characters");
       const std::string value = Pattern(length);
@@ -110,23 +99,12 @@ TEST_F(MsiUtilTest, LongAndNonAsciiValuesComeBackWhole)
       EXPECT_EQ(Wide(value), MsiUtil_GetPropertyStringW(h(), "LONG"));
       Strings lines = Lines(mark);
       ASSERT_EQ(1u, lines.size());
-      const std::string head = "MsiUtil_GetPropertyStringW: Getting Property LONG = ";
-      if (length < 4096) {
-         // Shown in full, and so cut only by the log's own line limit.
+      if (length < 4096) {   // shown in full, so cut only by the log's own line limit
          ASSERT_GT(lines[0].size(), head.size() + 1000);
          EXPECT_EQ(head + value.substr(0, lines[0].size() - head.size()), lines[0]);
       } else {
          EXPECT_EQ(head + "[...]", lines[0]);
       }
-   }
-   {
-      SCOPED_TRACE("non-ASCII both ways");
-      LogMark mark;
-      EXPECT_TRUE(MsiUtil_SetProperty(h(), "TEXT", kNonAscii.c_str()));
-      EXPECT_EQ(kNonAscii, session.Get("TEXT"));
-      EXPECT_EQ(kNonAscii, MsiUtil_GetPropertyString(h(), "TEXT"));
-      EXPECT_EQ(Wide(kNonAscii), MsiUtil_GetPropertyStringW(h(), "TEXT"));
-      EXPECT_EQ("MsiUtil_GetPropertyStringW: Getting Property TEXT = " + kNonAscii, Lines(mark).back());
    }
 }
 
@@ -135,20 +113,18 @@ TEST_F(MsiUtilTest, GetPropertyWrapperReportsSizesInUtf8Bytes)
 {
    const std::string value = "Gr\xC3\xB6\xC3\x9F" "e";
    ASSERT_EQ(0u, session.Set("SIZED", value.c_str()));
-   struct Case {
+   const struct {
       const char *label;
-      DWORD capacity;
+      DWORD capacity, size;   // in, and out
       UINT rc;
-      DWORD size;
       std::string content;   // the buffer afterwards, all capacity bytes
+   } cases[] = {
+      {"room for the terminator too", 8, 7, ERROR_SUCCESS, value + '\0'},
+      {"exactly the bytes: copied, not terminated", 7, 7, ERROR_SUCCESS, value},
+      {"one byte short, the units fit: the byte length", 6, 7, ERROR_MORE_DATA, "######"},
+      {"too few units: four bytes per unit", 4, 20, ERROR_MORE_DATA, "####"},
    };
-   const Case cases[] = {
-      {"room for the terminator too", 8, ERROR_SUCCESS, 7, value + '\0'},
-      {"exactly the bytes: copied, not terminated", 7, ERROR_SUCCESS, 7, value},
-      {"one byte short, the units fit: the byte length", 6, ERROR_MORE_DATA, 7, "######"},
-      {"too few units: four bytes per unit", 4, ERROR_MORE_DATA, 20, "####"},
-   };
-   for (const Case &c : cases) {
+   for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
       std::string buf(c.capacity + 1, '#');
       DWORD size = c.capacity;
@@ -161,30 +137,23 @@ TEST_F(MsiUtilTest, GetPropertyWrapperReportsSizesInUtf8Bytes)
 
 TEST_F(MsiUtilTest, FormatStringExpandsReferencesUpTo2047Bytes)
 {
-   {
-      SCOPED_TRACE("no '[': unchanged, and no record is formatted");
-      LogMark mark;
-      EXPECT_EQ("plain ]text", MsiUtil_FormatString(h(), "plain ]text"));
-      EXPECT_EQ(Strings{"MsiUtil_FormatString: FormatString received: plain ]text"}, Lines(mark));
-   }
-   {
-      SCOPED_TRACE("a directory");
-      const std::string dir = session.InstallDir();
+   {   // no '[': unchanged, and no record is formatted; a directory
+      const std::string dir = session.Get("INSTALLDIR");
       ASSERT_FALSE(dir.empty());
       LogMark mark;
+      EXPECT_EQ("plain ]text", MsiUtil_FormatString(h(), "plain ]text"));
       EXPECT_EQ(dir + "bin", MsiUtil_FormatString(h(), "[INSTALLDIR]bin"));
-      EXPECT_EQ((Strings{"MsiUtil_FormatString: FormatString received: [INSTALLDIR]bin",
+      EXPECT_EQ((Strings{"MsiUtil_FormatString: FormatString received: plain ]text",
+                         "MsiUtil_FormatString: FormatString received: [INSTALLDIR]bin",
                          "MsiUtil_FormatString: Formatted string: " + dir + "bin"}),
                 Lines(mark));
    }
-   ASSERT_EQ(0u, session.Set("MYPROP", kNonAscii.c_str()));
-   EXPECT_EQ(kNonAscii + " x", MsiUtil_FormatString(h(), "[MYPROP] x"));
+   std::string accents;   // 1024 units of 2 bytes each
+   while (accents.size() < 2048) {
+      accents += "\xC3\xA9";
+   }
    const std::pair<std::string, bool> lengths[] = {
-      {Pattern(2047), true},
-      {Pattern(2048), false},
-      {Repeat("\xC3\xA9", 1023) + "a", true},   // 2047 bytes
-      {Repeat("\xC3\xA9", 1024), false},        // 1024 units, 2048 bytes
-   };
+      {Pattern(2047), true}, {Pattern(2048), false}, {accents.substr(0, 2046) + "a", true}, {accents, false}};
    for (const auto &l : lengths) {
       SCOPED_TRACE("an expansion of " + std::to_string(l.first.size()) + " bytes");
       ASSERT_EQ(0u, session.Set("LONG", l.first.c_str()));
@@ -192,79 +161,78 @@ TEST_F(MsiUtilTest, FormatStringExpandsReferencesUpTo2047Bytes)
    }
 }
 
-// The installer fills field 0 with the Error row's template before the
-// handler sees the record, and does so only for a null field 0: the
-// template shows that the library left it null.
+// What a record handler was handed: the last message, its fields 1 on ("-" for
+// a null field, an integer field's number, 'a string') and its text formatted
+// without a handle; it answers with `button`.
+struct Capture {
+   int button, count = 0;
+   UINT type = 0;
+   std::string fields, formatted;
+};
+
+int WINAPI CaptureHandler(void *context, UINT type, MSIHANDLE record)
+{
+   Capture &c = *static_cast<Capture *>(context);
+   wchar_t buf[1024];
+   DWORD n = 1024;
+   c.count++;
+   c.type = type;
+   for (UINT i = 1; i <= MsiRecordGetFieldCount(record); i++, n = 1024) {
+      const std::string text = MsiRecordGetStringW(record, i, buf, &n) == 0 ? Utf8({buf, n}) : "?";
+      const bool integer = MsiRecordGetInteger(record, i) != int(MSI_NULL_INTEGER) && MsiRecordDataSize(record, i) == 4;
+      c.fields += (i > 1 ? "," : "") + (MsiRecordIsNull(record, i) ? "-" : integer ? text : "'" + text + "'");
+   }
+   n = 1024;
+   c.formatted = MsiFormatRecordW(0, record, buf, &n) == 0 ? Utf8({buf, n}) : "?";
+   return c.button;
+}
+
+// The installer fills a null field 0 with the Error row's template before the
+// handler sees the record: the formatted text shows the library left it null.
 TEST_F(MsiUtilTest, PostedMessagesCarryTheirFieldsAndReturnTheButton)
 {
-   MessageCapture capture(IDOK);
-   {
-      SCOPED_TRACE("'ds' with 5 and \"abc\"");
+   const std::string returned = "MsiUtil_PostMessageEx: MsiProcessMessage returned: ";
+   const struct {
+      const char *label;
+      int button;
+      std::function<int(MSIHANDLE)> post;
+      UINT type;
+      std::string fields, formatted;
+      Strings lines;
+   } cases[] = {
+      {"'ds' with 5 and \"abc\"", IDOK,
+       [](MSIHANDLE h) { return MsiUtil_PostMessageEx(h, INSTALLMESSAGE_ERROR, 25002, "ds", 5, "abc"); },
+       INSTALLMESSAGE_ERROR, "25002,5,'abc'", "Number 5, text abc.", {returned + "1"}},
+      {"an unknown letter stops the filling", IDCANCEL,
+       [](MSIHANDLE h) { return MsiUtil_PostMessageEx(h, INSTALLMESSAGE_WARNING, 25002, "dxs", 5, "abc"); },
+       INSTALLMESSAGE_WARNING, "25002,5,-,-", "Number 5, text .",
+       {"MsiUtil_PostMessageEx: Invalid input, skipping xs specifiers", returned + "2"}},
+      {"a null string leaves its field empty", IDOK,
+       [](MSIHANDLE h) {
+          return MsiUtil_PostMessageEx(h, INSTALLMESSAGE_INFO, 25002, "s", static_cast<const char *>(nullptr));
+       },
+       INSTALLMESSAGE_INFO, "25002,-", "Number , text .", {returned + "1"}},
+      {"an error message: exclamation icon and OK button", IDOK,
+       [](MSIHANDLE h) { return MsiUtil_PostErrorMessage(h, 25001); }, 0x01000030u, "25001",
+       "Plain error message.", {"MsiUtil_PostErrorMessage: Posting error message 25001", returned + "1"}},
+      {"a warning with the caller's flags", IDNO,
+       [](MSIHANDLE h) { return MsiUtil_PostWarningMessage(h, MB_YESNO | MB_ICONQUESTION, 25003); },
+       0x02000000u | MB_YESNO | MB_ICONQUESTION, "25003", "Plain warning message.",
+       {"MsiUtil_PostWarningMessage: Posting warning message 25003", returned + "7"}},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.label);
+      Capture got{c.button, 0, 0, {}, {}};
+      const DWORD kinds = INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING | INSTALLLOGMODE_INFO;
+      ASSERT_EQ(0u, MsiSetExternalUIRecord(CaptureHandler, kinds, &got, nullptr));
       LogMark mark;
-      EXPECT_EQ(IDOK, MsiUtil_PostMessageEx(h(), INSTALLMESSAGE_ERROR, 25002, "ds", 5, "abc"));
-      ASSERT_EQ(1u, capture.Messages().size());
-      const PostedMessage &m = capture.Messages()[0];
-      EXPECT_EQ(static_cast<UINT>(INSTALLMESSAGE_ERROR), m.type);
-      ASSERT_EQ(4u, m.fields.size());
-      EXPECT_NE(std::string::npos, m.fields[0].text.find("Number [2], text [3]."));
-      EXPECT_EQ(25002, m.fields[1].integer);
-      EXPECT_EQ(5, m.fields[2].integer);
-      EXPECT_EQ(4u, m.fields[2].dataSize) << "an integer field, not the string \"5\"";
-      EXPECT_EQ("abc", m.fields[3].text);
-      EXPECT_EQ(MSI_NULL_INTEGER, m.fields[3].integer);
-      EXPECT_EQ(Strings{"MsiUtil_PostMessageEx: MsiProcessMessage returned: 1"}, Lines(mark));
-   }
-   {
-      SCOPED_TRACE("an unknown letter stops the filling");
-      capture.Clear();
-      capture.SetButton(IDCANCEL);
-      LogMark mark;
-      EXPECT_EQ(IDCANCEL, MsiUtil_PostMessageEx(h(), INSTALLMESSAGE_WARNING, 25002, "dxs", 5, "abc"));
-      ASSERT_EQ(1u, capture.Messages().size());
-      const PostedMessage &m = capture.Messages()[0];
-      ASSERT_EQ(5u, m.fields.size());
-      EXPECT_EQ(5, m.fields[2].integer);
-      EXPECT_TRUE(m.fields[3].isNull);
-      EXPECT_TRUE(m.fields[4].isNull);
-      EXPECT_EQ((Strings{"MsiUtil_PostMessageEx: Invalid input, skipping xs specifiers",
-                         "MsiUtil_PostMessageEx: MsiProcessMessage returned: 2"}),
-                Lines(mark));
-   }
-   {
-      SCOPED_TRACE("a null string leaves its field empty");
-      capture.Clear();
-      MsiUtil_PostMessageEx(h(), INSTALLMESSAGE_INFO, 25002, "s", static_cast<const char *>(nullptr));
-      ASSERT_EQ(1u, capture.Messages().size());
-      ASSERT_EQ(3u, capture.Messages()[0].fields.size());
-      EXPECT_TRUE(capture.Messages()[0].fields[2].isNull);
-   }
-   {
-      SCOPED_TRACE("an error message: exclamation icon and OK button, no further fields");
-      capture.Clear();
-      capture.SetButton(IDOK);
-      LogMark mark;
-      EXPECT_EQ(IDOK, MsiUtil_PostErrorMessage(h(), 25001));
-      ASSERT_EQ(1u, capture.Messages().size());
-      EXPECT_EQ(0x01000030u, capture.Messages()[0].type);
-      ASSERT_EQ(2u, capture.Messages()[0].fields.size());
-      EXPECT_EQ(25001, capture.Messages()[0].fields[1].integer);
-      EXPECT_NE(std::string::npos, capture.Messages()[0].formatted.find("Plain error message."));
-      EXPECT_EQ((Strings{"MsiUtil_PostErrorMessage: Posting error message 25001",
-                         "MsiUtil_PostMessageEx: MsiProcessMessage returned: 1"}),
-                Lines(mark));
-   }
-   {
-      SCOPED_TRACE("a warning with the caller's flags");
-      capture.Clear();
-      capture.SetButton(IDNO);
-      LogMark mark;
-      EXPECT_EQ(IDNO, MsiUtil_PostWarningMessage(h(), MB_YESNO | MB_ICONQUESTION, 25003));
-      ASSERT_EQ(1u, capture.Messages().size());
-      EXPECT_EQ(0x02000000u | MB_YESNO | MB_ICONQUESTION, capture.Messages()[0].type);
-      EXPECT_EQ(25003, capture.Messages()[0].fields[1].integer);
-      EXPECT_EQ((Strings{"MsiUtil_PostWarningMessage: Posting warning message 25003",
-                         "MsiUtil_PostMessageEx: MsiProcessMessage returned: 7"}),
-                Lines(mark));
+      EXPECT_EQ(c.button, c.post(h()));
+      MsiSetExternalUIRecord(nullptr, 0, nullptr, nullptr);
+      EXPECT_EQ(c.lines, Lines(mark));
+      EXPECT_EQ(1, got.count);
+      EXPECT_EQ(c.type, got.type);
+      EXPECT_EQ(c.fields, got.fields);
+      EXPECT_NE(std::string::npos, got.formatted.find(c.formatted)) << got.formatted;
    }
 }
 
@@ -272,7 +240,7 @@ TEST_F(MsiUtilTest, SetTargetPathMovesTheFolder)
 {
    const std::string moved = ProcessFolder().empty() ? "" : Utf8(ProcessFolder()) + kNonAscii + "\\";
    EXPECT_EQ(0u, MsiUtil_SetTargetPath(h(), "INSTALLDIR", moved.c_str()));
-   EXPECT_EQ(moved, session.InstallDir());
+   EXPECT_EQ(moved, session.Get("INSTALLDIR"));
    EXPECT_EQ(moved + "bin", MsiUtil_FormatString(h(), "[INSTALLDIR]bin"));
    EXPECT_NE(0u, MsiUtil_SetTargetPath(h(), "NOSUCHDIR", moved.c_str()));
 }
@@ -289,17 +257,111 @@ TEST(MsiUtilStrings, SprintfGrowsUpTo43008Characters)
    EXPECT_EQ("0601|x", Util_Sprintf("%02u%02u|%s", 6u, 1u, "x"));
 }
 
-TEST(MsiUtilStrings, LoadResStringReadsTheGivenModulesTable)
+// The built DLL's resources as Windows reads them. The string table is read
+// from its raw blocks, language by language, so that a missing translation
+// cannot hide behind the loader's fallback to another language.
+constexpr UINT kFirstId = 13, kLastId = 19;
+constexpr UINT kBlocks = kLastId / 16 + 1;   // block b holds ids 16*(b-1) to 16*b-1
+const LPCWSTR kStringType = reinterpret_cast<LPCWSTR>(RT_STRING);   // RT_STRING follows UNICODE
+
+const std::wstring kEnglish[] = {
+   L"Setup could not determine the drive letter for this installation path.  Please specify another installation path.",
+   L"The installation path may not contain a ';' character.  Please select an installation directory without this character.",
+   L"You may not install this product on a network drive.",
+   L"The installation path must have less than 255 characters.  This path has %d characters.",
+   L"The installation directory is not writable. Please select another location or adjust its Access Control List.",
+   L"Rather than using the Repair option in Add/Remove Programs, run the original %s installer again to repair this application.",
+   L"Setup failed to get required information to repair this product.",
+};
+
+// English (the product's text) and its six translations.
+const std::set<LANGID> kLanguages = {
+   MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),     MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN),
+   MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN), MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH),
+   MAKELANGID(LANG_ITALIAN, SUBLANG_ITALIAN),        MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN),
+   MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)};
+
+// UTF-8 read by windres without its code-page pragma becomes one 1252
+// character per byte: back in 1252 it is valid non-ASCII UTF-8, which a right
+// text never is (it does not fit 1252, or its accents are lone 1252 bytes).
+bool LooksMisdecoded(const std::wstring &text)
 {
-   const std::string english = "Setup could not determine the drive letter for this installation "
-                               "path.  Please specify another installation path.";
+   std::string bytes(2 * text.size() + 1, '\0');
+   BOOL lossy = FALSE;
+   int n = WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), &bytes[0],
+                               int(bytes.size()), nullptr, &lossy);
+   bytes.resize(std::max(n, 0));
+   bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+   return !lossy && !ascii &&
+          MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), n, nullptr, 0) > 0;
+}
+
+// Entries 0 to 16*kBlocks-1 of one language; a block that is missing or ends
+// before its 16th counted string is reported and left empty.
+std::vector<std::wstring> Table(HMODULE dll, LANGID lang)
+{
+   std::vector<std::wstring> table(16 * kBlocks);
+   for (UINT block = 1; block <= kBlocks; ++block) {
+      HRSRC found = FindResourceExW(dll, kStringType, MAKEINTRESOURCEW(block), lang);
+      HGLOBAL loaded = found ? LoadResource(dll, found) : nullptr;
+      const WCHAR *p = loaded ? static_cast<const WCHAR *>(LockResource(loaded)) : nullptr;
+      const WCHAR *end = p ? p + SizeofResource(dll, found) / sizeof(WCHAR) : p;
+      for (UINT slot = 16 * (block - 1); slot < 16 * block; ++slot) {
+         if (p == end || end - p - 1 < *p) {
+            ADD_FAILURE() << "language " << lang << ": block " << block << " missing or cut at " << slot;
+            break;
+         }
+         table[slot].assign(p + 1, *p);
+         p += 1 + *p;
+      }
+   }
+   return table;
+}
+
+// Exactly the seven languages; English is the product's text, every other
+// language translates each entry, and no language has entries outside 13 to
+// 19. The texts are formats for the wide C runtime formatter: a lost, doubled
+// or changed placeholder would read garbage from the argument list. Then
+// LoadResString on the same table.
+TEST(Resources, EveryLanguageHoldsItsTextsInEntries13To19Only)
+{
    LoadedDll dll;
+   std::set<LANGID> got;
+   auto add = [](HMODULE, LPCWSTR, LPCWSTR, WORD lang, LONG_PTR out) -> BOOL {
+      return reinterpret_cast<std::set<LANGID> *>(out)->insert(lang), TRUE;
+   };
+   for (UINT block = 1; block <= kBlocks; ++block) {
+      EnumResourceLanguagesW(dll.Module(), kStringType, MAKEINTRESOURCEW(block), add, LONG_PTR(&got));
+   }
+   EXPECT_EQ(kLanguages, got);
+   for (LANGID lang : kLanguages) {
+      std::vector<std::wstring> table = Table(dll.Module(), lang);
+      for (UINT id = 0; id < table.size(); ++id) {
+         SCOPED_TRACE("language " + std::to_string(lang) + " entry " + std::to_string(id));
+         const std::wstring &text = table[id];
+         if (id < kFirstId || id > kLastId) {
+            EXPECT_EQ(L"", text);
+            continue;
+         }
+         if (lang == MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) {
+            EXPECT_EQ(kEnglish[id - kFirstId], text);
+         } else {
+            EXPECT_NE(kEnglish[id - kFirstId], text);
+            EXPECT_FALSE(LooksMisdecoded(text)) << "read with the wrong code page";
+         }
+         std::wstring placeholder = id == 16 ? L"%d" : id == 18 ? L"%s" : L"";
+         EXPECT_EQ(placeholder.empty() ? 0 : 1, std::count(text.begin(), text.end(), L'%'));
+         EXPECT_NE(std::wstring::npos, text.find(placeholder));
+         EXPECT_EQ(id == 14, text.find(L';') != std::wstring::npos);
+      }
+   }
+   // The library's reading, in the thread's (English) language.
    ResString text("stale text that is longer than nothing");
    EXPECT_TRUE(Util_LoadResString(text, 13, dll.Module()));
-   EXPECT_EQ(english, text);
+   EXPECT_EQ(Utf8(kEnglish[0]), text);
    WideString wide;
    EXPECT_TRUE(Util_LoadResStringW(wide, 13, dll.Module()));
-   EXPECT_EQ(Wide(english), wide);
+   EXPECT_EQ(kEnglish[0], wide);
    for (UINT missing : {12u, 20u, 4000u}) {
       SCOPED_TRACE("id " + std::to_string(missing));
       EXPECT_FALSE(Util_LoadResString(text, missing, dll.Module()));
@@ -307,6 +369,31 @@ TEST(MsiUtilStrings, LoadResStringReadsTheGivenModulesTable)
    }
    // The library's own module is this test program here, which has no table.
    EXPECT_FALSE(Util_LoadResString(text, 13, nullptr));
+}
+
+TEST(Resources, VersionNamesTheProductAndItsBuild)
+{
+   LoadedDll dll;   // the loaded copy is a file of the process folder
+   const std::wstring path = ProcessFolder() + L"ovinstutil.dll";
+   DWORD ignored = 0, size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+   ASSERT_NE(0u, size) << GetLastError();
+   std::vector<BYTE> info(size);
+   ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data())) << GetLastError();
+   void *value = nullptr;
+   UINT length = 0;
+   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
+   ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+   const VS_FIXEDFILEINFO &f = *static_cast<const VS_FIXEDFILEINFO *>(value);
+   const DWORD major1minor0 = MAKELONG(0, 1), patch0build = MAKELONG(OV_BUILD_NUMBER, 0);
+   EXPECT_EQ((std::vector<DWORD>{major1minor0, patch0build, major1minor0, patch0build, VFT_DLL}),
+             (std::vector<DWORD>{f.dwFileVersionMS, f.dwFileVersionLS, f.dwProductVersionMS,
+                                 f.dwProductVersionLS, f.dwFileType}));
+   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
+   ASSERT_EQ(sizeof(DWORD), length);
+   EXPECT_EQ(DWORD(MAKELONG(0x0409, 1200)), *static_cast<const DWORD *>(value)) << "U.S. English, UTF-16";
+   // The text version must agree with the binary one that installers compare.
+   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion", &value, &length));
+   EXPECT_EQ(L"1.0.0." + std::to_wstring(OV_BUILD_NUMBER), static_cast<const wchar_t *>(value));
 }
 
 }  // namespace

@@ -5,32 +5,13 @@
 
 #include "common/msiUtilText.h"
 
-namespace {
-
-struct Split {
-   std::vector<std::string> tokens;
-   uint32_t end;
-};
-
-// The callers' loop: tokens while the position is below the length.
-Split SplitAll(const std::string &source, const std::string &delimiter)
-{
-   Split s;
-   uint32_t pos = 0;
-   while (pos < source.size()) {
-      s.tokens.push_back(Util_NextToken(source, delimiter, pos));
-   }
-   s.end = pos;
-   return s;
-}
-
 using V = std::vector<std::string>;
 
-} // namespace
-
+// The callers' loop, tokens while the position is below the length; then
+// one more call at the end, which gives the empty token and stays.
 TEST(NextToken, SplitsWithoutTrimmingOrMerging)
 {
-   struct Case {
+   const struct {
       const char *label, *source, *delimiter;
       V tokens;
    } cases[] = {
@@ -43,32 +24,29 @@ TEST(NextToken, SplitsWithoutTrimmingOrMerging)
       {"two-character delimiter", "x, y", ", ", {"x", " y"}},
       {"delimiter longer than the rest", "ab;", ";;", {"ab;"}},
       {"empty delimiter", "ab", "", {"", ""}},
+      {"empty source", "", ";", {}},
    };
-   for (const Case &c : cases) {
+   for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
-      Split s = SplitAll(c.source, c.delimiter);
-      EXPECT_EQ(c.tokens, s.tokens);
-      EXPECT_EQ(strlen(c.source), s.end);
+      const std::string source = c.source;
+      V tokens;
+      uint32_t pos = 0;
+      while (pos < source.size()) {
+         tokens.push_back(Util_NextToken(source, c.delimiter, pos));
+      }
+      EXPECT_EQ(c.tokens, tokens);
+      EXPECT_EQ(source.size(), pos);
+      EXPECT_EQ("", Util_NextToken(source, c.delimiter, pos));
+      EXPECT_EQ(source.size(), pos);
    }
-}
-
-TEST(NextToken, AtTheEndGivesTheEmptyTokenAndStays)
-{
-   uint32_t pos = 4;
-   EXPECT_EQ("", Util_NextToken("a;b;", ";", pos));
-   EXPECT_EQ(4u, pos);
-   pos = 0;
-   EXPECT_EQ("", Util_NextToken("", ";", pos));
-   EXPECT_EQ(0u, pos);
 }
 
 TEST(NextToken, WideFormMatchesTheNarrowOne)
 {
    uint32_t pos = 0;
    const WideString source = U16TEXT("C:\\a;\u00e9t\u00e9;;x");
-   EXPECT_EQ(WideString(U16TEXT("C:\\a")), Util_NextTokenW(source, U16TEXT(";"), pos));
-   EXPECT_EQ(WideString(U16TEXT("\u00e9t\u00e9")), Util_NextTokenW(source, U16TEXT(";"), pos));
-   EXPECT_EQ(WideString(), Util_NextTokenW(source, U16TEXT(";"), pos));
-   EXPECT_EQ(WideString(U16TEXT("x")), Util_NextTokenW(source, U16TEXT(";"), pos));
+   for (const WideString &token : {U16TEXT("C:\\a"), U16TEXT("\u00e9t\u00e9"), U16TEXT(""), U16TEXT("x")}) {
+      EXPECT_EQ(token, Util_NextTokenW(source, U16TEXT(";"), pos));
+   }
    EXPECT_EQ(source.size(), pos);
 }

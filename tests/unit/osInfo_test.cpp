@@ -33,64 +33,49 @@ struct Row {
    std::string log = {};   // the one level-2 line expected, or empty for none
 };
 
-void ExpectLog(const std::vector<OsInfoLogLine> &log, const std::string &expected)
-{
-   ASSERT_EQ(log.size(), expected.empty() ? 0u : 1u);
-   if (!expected.empty()) {
-      EXPECT_EQ(log[0].level, 0x02u);
-      EXPECT_EQ(log[0].text, expected);
-   }
-}
-
-void ExpectStrings(const std::vector<Row> &rows)
+// Each row through the version-string mapping, or the OSType mapping (whose
+// result is compared as its number).
+void Expect(const std::vector<Row> &rows, bool osType = false)
 {
    for (const Row &row : rows) {
       SCOPED_TRACE(row.label);
-      OsVersionStringMapping m = OsInfo_MapVersionString(row.data);
-      EXPECT_EQ(m.text, row.text);
-      ExpectLog(m.log, row.log);
+      const OsTypeMapping t = OsInfo_MapType(row.data);
+      const OsVersionStringMapping v = OsInfo_MapVersionString(row.data);
+      EXPECT_EQ(row.text, osType ? std::to_string(t.type) : v.text);
+      const std::vector<OsInfoLogLine> &log = osType ? t.log : v.log;
+      ASSERT_EQ(log.size(), row.log.empty() ? 0u : 1u);
+      EXPECT_TRUE(row.log.empty() || (log[0].level == 0x02u && log[0].text == row.log)) << log[0].text;
    }
 }
 
 TEST(OsInfoMap, OsType)
 {
-   EXPECT_EQ((std::vector<int>{OS_WIN95, OS_WIN98, OS_WINME, OS_WINNT4, OS_WIN2000, OS_WINXP,
-                               OS_WIN2003, OS_VISTA, OS_WIN7, OS_UNKNOWN}),
-             (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10})) << "fixed numbers";
    const std::string nt = "Util_GetOSType: NT OS Type is unknown: Major: ";
-   const Row rows[] = {
-      {"9x 4.0", Platform(1, 4, 0), "1"}, {"9x 4.10", Platform(1, 4, 10), "2"},
-      {"9x 4.90", Platform(1, 4, 90), "3"}, {"9x 4.20: silent", Platform(1, 4, 20), "10"},
-      {"9x 5.0: silent", Platform(1, 5, 0), "10"}, {"platform 3", Platform(3, 6, 1), "10"},
-      {"unreadable", Platform(2, 6, 1, false), "10"}, {"NT 3.51", Nt(3, 51), "4"},
-      {"NT 4.0", Nt(4, 0), "4"}, {"5.0", Nt(5, 0, 3), "5"}, {"5.1", Nt(5, 1), "6"},
+   Expect({
+      {"9x 4.0", Platform(1, 4, 0), "1"}, {"9x 4.10", Platform(1, 4, 10), "2"}, {"9x 4.90", Platform(1, 4, 90), "3"},
+      {"9x 4.20: silent", Platform(1, 4, 20), "10"}, {"9x 5.0: silent", Platform(1, 5, 0), "10"},
+      {"platform 3", Platform(3, 6, 1), "10"}, {"unreadable", Platform(2, 6, 1, false), "10"},
+      {"NT 3.51", Nt(3, 51), "4"}, {"NT 4.0", Nt(4, 0), "4"}, {"5.0", Nt(5, 0, 3), "5"}, {"5.1", Nt(5, 1), "6"},
       {"5.2 server", Nt(5, 2, 3), "7"}, {"5.2 client", Nt(5, 2, 1), "7"}, {"5.3", Nt(5, 3), "7"},
-      {"6.0 client", Nt(6, 0, 1), "8"}, {"6.0 server", Nt(6, 0, 3), "8"},
-      {"6.1 client", Nt(6, 1, 1), "9"}, {"6.1 server", Nt(6, 1, 2), "8"},
-      {"6.1 type 0 (plain structure)", Nt(6, 1, 0), "8"}, {"6.2 client", Nt(6, 2, 1), "9"},
-      {"6.3 client", Nt(6, 3, 1), "9"},
-      {"6.2 server", Nt(6, 2, 3), "10", nt + "6 Minor: 2"},
-      {"7.0", Nt(7, 0), "10", nt + "7 Minor: 0"}, {"10.0", Nt(10, 0), "10", nt + "10 Minor: 0"},
-   };
-   for (const Row &row : rows) {
-      SCOPED_TRACE(row.label);
-      OsTypeMapping m = OsInfo_MapType(row.data);
-      EXPECT_EQ(std::to_string(m.type), row.text);
-      ExpectLog(m.log, row.log);
-   }
+      {"6.0 client", Nt(6, 0, 1), "8"}, {"6.0 server", Nt(6, 0, 3), "8"}, {"6.1 client", Nt(6, 1, 1), "9"},
+      {"6.1 server", Nt(6, 1, 2), "8"}, {"6.1 type 0 (plain structure)", Nt(6, 1, 0), "8"},
+      {"6.2 client", Nt(6, 2, 1), "9"}, {"6.3 client", Nt(6, 3, 1), "9"},
+      {"6.2 server", Nt(6, 2, 3), "10", nt + "6 Minor: 2"}, {"7.0", Nt(7, 0), "10", nt + "7 Minor: 0"},
+      {"10.0", Nt(10, 0), "10", nt + "10 Minor: 0"},
+   }, true);
 }
 
-TEST(OsInfoMap, VersionStringNt6)
+TEST(OsInfoMap, VersionString)
 {
-   // read, platform, major, minor, build, SP major, SP minor, suite, type, arch, GetProductInfo
-   const OsVersionData win7{true, 2, 6, 1, 7601, 1, 0, 0, 1, 9, true, 1};
-   const OsVersionData xp{true, 2, 5, 1, 2600, 3, 0, 0, 1, 0};
-   const OsVersionData sp{true, 2, 6, 0, 1234, 2, 1, 0, 1, 0};
-   const OsVersionData win10{true, 2, 10, 0, 1234, 0, 0, 0, 1, 9, true, 4};
+   // Data: read, platform, major, minor, build, SP major, SP minor, suite, type, arch, GetProductInfo.
    const std::string unknown = "Util_GetSystemVersionString: Unknown OS: ";
-   ExpectStrings({
-      {"7 Ultimate x64 SP1", win7, ":WIN7:WINDOWS 7:ULTIMATE EDITION:BIT=64:SPMAJ=1:SPMIN=0:BUILD=7601:"},
-      {"XP Professional SP3", xp, ":XP:WINDOWS XP PROFESSIONAL:SPMAJ=3:SPMIN=0:BUILD=2600:"},
+   const std::string s2003 = ":WIN2003:WINDOWS SERVER 2003:", w2k = ":WIN2000:WINDOWS 2000 ";
+   const std::string r2 = ":WIN2003:WINDOWS SERVER 2003 R2:";
+   Expect({
+      {"7 Ultimate x64 SP1", {true, 2, 6, 1, 7601, 1, 0, 0, 1, 9, true, 1},
+       ":WIN7:WINDOWS 7:ULTIMATE EDITION:BIT=64:SPMAJ=1:SPMIN=0:BUILD=7601:"},
+      {"XP Professional SP3", {true, 2, 5, 1, 2600, 3, 0, 0, 1, 0},
+       ":XP:WINDOWS XP PROFESSIONAL:SPMAJ=3:SPMIN=0:BUILD=2600:"},
       {"6.0 client", Nt(6, 0, 1), ":VISTA:WINDOWS VISTA:BIT=64:" + kTail},
       {"6.0 server 2", Nt(6, 0, 2), ":WIN2008:WINDOWS SERVER 2008:BIT=64:" + kTail},
       {"6.1 client", Nt(6, 1, 1), ":WIN7:WINDOWS 7:BIT=64:" + kTail},
@@ -98,45 +83,12 @@ TEST(OsInfoMap, VersionStringNt6)
       {"x86, no GetProductInfo", Nt(6, 0, 1, 0), ":VISTA:WINDOWS VISTA:BIT=32:" + kTail},
       {"Itanium: no word size", Nt(6, 0, 1, 6), ":VISTA:WINDOWS VISTA:" + kTail},
       {"ARM64 (12): no word size", Nt(6, 1, 1, 12), ":WIN7:WINDOWS 7:" + kTail},
-      {"service pack 2.1", sp, ":VISTA:WINDOWS VISTA:BIT=32:SPMAJ=2:SPMIN=1:BUILD=1234:"},
+      {"service pack 2.1", {true, 2, 6, 0, 1234, 2, 1, 0, 1, 0},
+       ":VISTA:WINDOWS VISTA:BIT=32:SPMAJ=2:SPMIN=1:BUILD=1234:"},
       {"6.2 client", Nt(6, 2, 1), ":BIT=64:" + kTail, unknown + "6.2 Type: 1"},
       {"6.2 server", Nt(6, 2, 3), ":BIT=64:" + kTail, unknown + "6.2 Type: 3"},
-      {"10.0 Enterprise x64", win10, ":ENTERPRISE EDITION:BIT=64:" + kTail, unknown + "10.0 Type: 1"},
-   });
-}
-
-TEST(OsInfoMap, VersionStringProductEditions)
-{
-   std::vector<std::pair<uint32_t, std::string>> editions = {
-      {1, "ULTIMATE EDITION:"}, {2, "HOME BASIC EDITION:"}, {3, "HOME PREMIUM EDITION:"},
-      {4, "ENTERPRISE EDITION:"}, {10, "ENTERPRISE EDITION:"}, {6, "BUSINESS EDITION:"},
-      {7, "STANDARD EDITION:"}, {8, "DATACENTER EDITION:"}, {9, "SMALL BUSINESS SERVER:"},
-      {11, "STARTER EDITION:"}, {12, "DATACENTER EDITION (CORE INSTALLATION):CORE:"},
-      {13, "STANDARD EDITION (CORE INSTALLATION):CORE:"},
-      {14, "ENTERPRISE EDITION (CORE INSTALLATION):CORE:"},
-      {15, "ENTERPRISE EDITION FOR ITANIUM-BASED SYSTEMS:"}, {17, "WEB SERVER EDITION:"},
-      {18, "CLUSTER SERVER EDITION:"}, {25, "SMALL BUSINESS SERVER PREMIUM EDITION:"},
-   };
-   for (uint32_t type : {39, 40, 41, 43, 44, 45, 46, 53, 57, 63}) {
-      editions.push_back({type, "CORE:"});
-   }
-   // The ends of every "nothing" range, and beyond 63 (-1: 0xFFFFFFFF).
-   for (uint32_t type : {0, 5, 16, 19, 24, 26, 38, 42, 47, 52, 54, 56, 58, 62, 64, -1}) {
-      editions.push_back({type, ""});
-   }
-   std::vector<Row> rows;
-   for (const auto &e : editions) {
-      rows.push_back({"type " + std::to_string(e.first), Product(e.first),
-                      ":VISTA:WINDOWS VISTA:" + e.second + "BIT=32:" + kTail});
-   }
-   ExpectStrings(rows);
-}
-
-TEST(OsInfoMap, VersionStringNt5AndOlder)
-{
-   const std::string s2003 = ":WIN2003:WINDOWS SERVER 2003:", w2k = ":WIN2000:WINDOWS 2000 ";
-   const std::string r2 = ":WIN2003:WINDOWS SERVER 2003 R2:";
-   ExpectStrings({
+      {"10.0 Enterprise x64", {true, 2, 10, 0, 1234, 0, 0, 0, 1, 9, true, 4}, ":ENTERPRISE EDITION:BIT=64:" + kTail,
+       unknown + "10.0 Type: 1"},
       // The 2003 release token, in the order of its tests.
       {"R2 first", Nt(5, 2, 3, 0, kStorage, true), r2 + "STANDARD EDITION:" + kTail},
       {"storage: mask exactly 0x2000", Nt(5, 2, 3, 0, kStorage),
@@ -167,10 +119,34 @@ TEST(OsInfoMap, VersionStringNt5AndOlder)
       {"5.3: no release token", Nt(5, 3, 3, 9), ":" + kTail},
       // Empty.
       {"NT 4.0", Nt(4, 0), ""}, {"NT 3.51", Nt(3, 51), ""}, {"95", Platform(1, 4, 0), ""},
-      {"98", Platform(1, 4, 10), ""}, {"Me", Platform(1, 4, 90), ""},
-      {"9x 5.0", Platform(1, 5, 0), ""}, {"platform 0", Platform(0, 6, 1), ""},
-      {"unreadable", Platform(2, 6, 1, false), ""},
+      {"98", Platform(1, 4, 10), ""}, {"Me", Platform(1, 4, 90), ""}, {"9x 5.0", Platform(1, 5, 0), ""},
+      {"platform 0", Platform(0, 6, 1), ""}, {"unreadable", Platform(2, 6, 1, false), ""},
    });
+}
+
+TEST(OsInfoMap, VersionStringProductEditions)
+{
+   std::vector<std::pair<uint32_t, std::string>> editions = {
+      {1, "ULTIMATE EDITION:"}, {2, "HOME BASIC EDITION:"}, {3, "HOME PREMIUM EDITION:"}, {4, "ENTERPRISE EDITION:"},
+      {10, "ENTERPRISE EDITION:"}, {6, "BUSINESS EDITION:"}, {7, "STANDARD EDITION:"}, {8, "DATACENTER EDITION:"},
+      {9, "SMALL BUSINESS SERVER:"}, {11, "STARTER EDITION:"}, {12, "DATACENTER EDITION (CORE INSTALLATION):CORE:"},
+      {13, "STANDARD EDITION (CORE INSTALLATION):CORE:"}, {14, "ENTERPRISE EDITION (CORE INSTALLATION):CORE:"},
+      {15, "ENTERPRISE EDITION FOR ITANIUM-BASED SYSTEMS:"}, {17, "WEB SERVER EDITION:"},
+      {18, "CLUSTER SERVER EDITION:"}, {25, "SMALL BUSINESS SERVER PREMIUM EDITION:"},
+   };
+   for (uint32_t type : {39, 40, 41, 43, 44, 45, 46, 53, 57, 63}) {
+      editions.push_back({type, "CORE:"});
+   }
+   // The ends of every "nothing" range, and beyond 63 (-1: 0xFFFFFFFF).
+   for (uint32_t type : {0, 5, 16, 19, 24, 26, 38, 42, 47, 52, 54, 56, 58, 62, 64, -1}) {
+      editions.push_back({type, ""});
+   }
+   std::vector<Row> rows;
+   for (const auto &e : editions) {
+      rows.push_back({"type " + std::to_string(e.first), Product(e.first),
+                      ":VISTA:WINDOWS VISTA:" + e.second + "BIT=32:" + kTail});
+   }
+   Expect(rows);
 }
 
 } // namespace
