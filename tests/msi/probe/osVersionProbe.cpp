@@ -28,8 +28,10 @@ int main()
       if (!session.Ok()) {
          sink("no session: " + session.Failure());
       }
-      // A stale value shows the detection writes the property every time.
+      // Stale values show that both properties are written every time, the
+      // empty ones included.
       session.Set("WIN2003R2", "stale");
+      session.Set("OVSYSVER", "stale");
       LogMark mark;
       UINT sysVer = dll.Call("OVSetOVSysVer", session.Handle());
       UINT r2 = dll.Call("OVDetectWin2003R2", session.Handle());
