@@ -15,54 +15,25 @@ target_link_libraries(ovcore PUBLIC PkgConfig::ICU)
 # stb_sprintf.h (package libstb-dev) is a comparison point for the benchmarks.
 set(OV_STB_INCLUDE_DIR "/usr/include/stb" CACHE PATH "Folder of stb_sprintf.h")
 
-# The globs (of one name each) make the build re-configure when a file appears.
-file(GLOB OV_BENCH_SOURCE CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/bench/bench_format.cpp")
-file(GLOB OV_CALLGRIND_SOURCE CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/bench/callgrind_format.cpp")
+# One program per bench/<name>.cpp; each has its own main().
+function(ov_bench_program name)
+   add_executable(${name} "${PROJECT_SOURCE_DIR}/bench/${name}.cpp")
+   target_link_libraries(${name} PRIVATE ovcore ${ARGN})
+   ov_warnings(${name})
+endfunction()
 
-if(OV_BENCH_SOURCE)
-   add_executable(bench_format "${OV_BENCH_SOURCE}")
-   target_include_directories(bench_format SYSTEM PRIVATE "${OV_STB_INCLUDE_DIR}")
-   # benchmark_main supplies main() unless the file has its own.
-   file(READ "${OV_BENCH_SOURCE}" _ov_bench_text)
-   if(_ov_bench_text MATCHES "BENCHMARK_MAIN[ \t]*\\(|int[ \t\n]+main[ \t]*\\(")
-      target_link_libraries(bench_format PRIVATE ovcore benchmark::benchmark)
-   else()
-      target_link_libraries(bench_format PRIVATE ovcore benchmark::benchmark_main)
-   endif()
-   # Re-check when the file changes (its main() may come or go).
-   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${OV_BENCH_SOURCE}")
-   ov_warnings(bench_format)
-else()
-   message(WARNING "bench/bench_format.cpp not found: no bench_format")
-endif()
+# bench_format: one log line through our engine, glibc and stb_sprintf.
+ov_bench_program(bench_format benchmark::benchmark)
+target_include_directories(bench_format SYSTEM PRIVATE "${OV_STB_INCLUDE_DIR}")
 
-if(OV_CALLGRIND_SOURCE)
-   add_executable(callgrind_format "${OV_CALLGRIND_SOURCE}")
-   target_include_directories(callgrind_format SYSTEM PRIVATE "${OV_STB_INCLUDE_DIR}")
-   target_link_libraries(callgrind_format PRIVATE ovcore)
-   ov_warnings(callgrind_format)
-else()
-   message(WARNING "bench/callgrind_format.cpp not found: no callgrind_format")
-endif()
+# callgrind_format: the same line as a plain driver for callgrind.
+ov_bench_program(callgrind_format)
+target_include_directories(callgrind_format SYSTEM PRIVATE "${OV_STB_INCLUDE_DIR}")
 
 # bench_codeset: the conversions, built-in and through ICU, against ICU's own
-# UTF-8 functions. It has its own BENCHMARK_MAIN.
-file(GLOB OV_BENCH_CODESET_SOURCE CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/bench/bench_codeset.cpp")
-if(OV_BENCH_CODESET_SOURCE)
-   add_executable(bench_codeset "${OV_BENCH_CODESET_SOURCE}")
-   target_link_libraries(bench_codeset PRIVATE ovcore benchmark::benchmark PkgConfig::ICU)
-   ov_warnings(bench_codeset)
-else()
-   message(WARNING "bench/bench_codeset.cpp not found: no bench_codeset")
-endif()
+# UTF-8 functions.
+ov_bench_program(bench_codeset benchmark::benchmark PkgConfig::ICU)
 
 # bench_log: building one log line (clock included) against the appending
-# write() that stores it. It has its own BENCHMARK_MAIN.
-file(GLOB OV_BENCH_LOG_SOURCE CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/bench/bench_log.cpp")
-if(OV_BENCH_LOG_SOURCE)
-   add_executable(bench_log "${OV_BENCH_LOG_SOURCE}")
-   target_link_libraries(bench_log PRIVATE ovcore benchmark::benchmark)
-   ov_warnings(bench_log)
-else()
-   message(WARNING "bench/bench_log.cpp not found: no bench_log")
-endif()
+# write() that stores it.
+ov_bench_program(bench_log benchmark::benchmark)

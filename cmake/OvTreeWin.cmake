@@ -88,34 +88,30 @@ target_link_options(dll_load_test PRIVATE -municode ${OV_STATIC_RUNTIME})
 ov_warnings(dll_load_test)
 add_test(NAME dll_load COMMAND dll_load_test "$<TARGET_FILE:ovinstutil>")
 
-# Windows-only tests (the wide API boundary, the log file): every
-# tests/win/*.cpp in a second GoogleTest program, run under Wine.
-file(GLOB OV_WIN_TEST_SOURCES CONFIGURE_DEPENDS
-   "${PROJECT_SOURCE_DIR}/tests/win/*.cpp")
-if(NOT OV_WIN_TEST_SOURCES)
-   message(FATAL_ERROR "no Windows tests found (tests/win/*.cpp)")
-endif()
-add_executable(win_tests ${OV_WIN_TEST_SOURCES})
-target_link_libraries(win_tests PRIVATE ovcore ov_win_test_main)
-target_link_options(win_tests PRIVATE ${OV_STATIC_RUNTIME})
-ov_warnings(win_tests)
-add_test(NAME win_tests COMMAND win_tests)
+# A GoogleTest program of every <folder>/*.cpp, run under Wine.
+function(ov_win_test_program name folder)
+   file(GLOB sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${folder}/*.cpp")
+   if(NOT sources)
+      message(FATAL_ERROR "no tests found (${folder}/*.cpp)")
+   endif()
+   add_executable(${name} ${sources})
+   target_link_libraries(${name} PRIVATE ovcore ov_win_test_main)
+   target_link_options(${name} PRIVATE ${OV_STATIC_RUNTIME})
+   ov_warnings(${name})
+   add_test(NAME ${name} COMMAND ${name})
+   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
 
-set_tests_properties(unit_tests dll_load win_tests PROPERTIES TIMEOUT 600)
+# Windows-only tests: the wide API boundary, the log file, the host channel,
+# the registry and load-order libraries, the installer window.
+ov_win_test_program(win_tests tests/win)
+set_tests_properties(unit_tests dll_load PROPERTIES TIMEOUT 600)
 
 # Tests of the installer-session layer and of the custom actions, against
 # real installer sessions (tests/msi). They load the built DLL by its path
 # and, like the log tests, may set the log level key.
-file(GLOB OV_MSI_TEST_SOURCES CONFIGURE_DEPENDS
-   "${PROJECT_SOURCE_DIR}/tests/msi/*.cpp")
-if(NOT OV_MSI_TEST_SOURCES)
-   message(FATAL_ERROR "no installer-session tests found (tests/msi/*.cpp)")
-endif()
-add_executable(msi_tests ${OV_MSI_TEST_SOURCES})
-target_link_libraries(msi_tests PRIVATE ovcore ov_win_test_main)
+ov_win_test_program(msi_tests tests/msi)
 target_link_libraries(msi_tests PRIVATE version)   # reads the DLL's version block
-target_link_options(msi_tests PRIVATE ${OV_STATIC_RUNTIME})
-ov_warnings(msi_tests)
 # The Windows-generations test runs os_version_probe, under a file name of
 # its own, once per Windows that Wine is told to report to it.
 add_executable(os_version_probe "${PROJECT_SOURCE_DIR}/tests/msi/probe/osVersionProbe.cpp"
@@ -130,8 +126,6 @@ add_dependencies(os_version_probe ovinstutil)
 add_dependencies(msi_tests ovinstutil os_version_probe)
 target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\""
    "OV_PROBE_PATH=\"$<TARGET_FILE:os_version_probe>\"")
-add_test(NAME msi_tests COMMAND msi_tests)
-set_tests_properties(msi_tests PROPERTIES TIMEOUT 600)
 
 # The log keeps its state per process, so its tests run every case in a
 # fresh log_child process; win_tests copies it from this tree by its path.

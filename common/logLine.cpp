@@ -29,15 +29,6 @@ size_t KeptAfterFailure(const char *buf, size_t used)
    return kept;
 }
 
-// Text_Vsnprintf over a variadic list, for the suffix.
-int Format(char *buf, size_t size, const char *format, ...)
-{
-   va_list ap;
-   va_start(ap, format);
-   int n = Text_Vsnprintf(buf, size, format, ap);
-   va_end(ap);
-   return n;
-}
 
 // Appends the fixed-format pieces (numbers, tag, letters) by hand: they are
 // a third of a typical line, and the general engine would cost more than
@@ -211,7 +202,7 @@ LogLineStatus LogLine_Build(char (&buf)[LOG_LINE_BUFFER_SIZE],
 
    if (suffix != nullptr) {
       buf[used] = '\0';
-      n = Format(buf + used, kFormatLimit - used, "%S", suffix);
+      n = Text_Snprintf(buf + used, kFormatLimit - used, "%S", suffix);
       if (n >= 0) {
          used += static_cast<size_t>(n);
       } else {

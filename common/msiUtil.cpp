@@ -193,24 +193,31 @@ UINT Win32U_MsiRecordSetString(MSIHANDLE record, UINT field, const char *value)
    return rc;
 }
 
-UINT Win32U_MsiSetProperty(MSIHANDLE install, const char *name, const char *value)
+namespace {
+
+// An installer call that takes two strings, made with their UTF-16 forms;
+// the caller sees the last error the installer left.
+UINT CallWithTwoStrings(UINT(WINAPI *call)(MSIHANDLE, LPCWSTR, LPCWSTR), MSIHANDLE install,
+                        const char *first, const char *second)
 {
    ErrorKeeper keep;
-   WideArg wideName(name);
-   WideArg wideValue(value);
-   UINT rc = MsiSetPropertyW(install, wideName.get(), wideValue.get());
+   WideArg wideFirst(first);
+   WideArg wideSecond(second);
+   UINT rc = call(install, wideFirst.get(), wideSecond.get());
    keep.Capture();
    return rc;
 }
 
+} // namespace
+
+UINT Win32U_MsiSetProperty(MSIHANDLE install, const char *name, const char *value)
+{
+   return CallWithTwoStrings(MsiSetPropertyW, install, name, value);
+}
+
 UINT MsiUtil_SetTargetPath(MSIHANDLE install, const char *folder, const char *path)
 {
-   ErrorKeeper keep;
-   WideArg wideFolder(folder);
-   WideArg widePath(path);
-   UINT rc = MsiSetTargetPathW(install, wideFolder.get(), widePath.get());
-   keep.Capture();
-   return rc;
+   return CallWithTwoStrings(MsiSetTargetPathW, install, folder, path);
 }
 
 ResString MsiUtil_GetPropertyString(MSIHANDLE install, const char *name)

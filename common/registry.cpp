@@ -297,25 +297,12 @@ BOOL Util_GetKeyValueString(HKEY root, const char *keyName, const char *valueNam
                "reboot");
       return FALSE;
    }
-   RegKeyHandle key;
-   LONG rc = OpenKey(root, keyName, mask, key);
-   if (rc != ERROR_SUCCESS) {
-      Inst_Log(INST_LOG_ERROR, "Util_GetKeyValueString: Cannot open the registry %s\\%s: %ld",
-               Util_RootKeyName(root), keyName, static_cast<long>(rc));
-      return FALSE;
-   }
+   // The rest (open, read, the detail line) is the buffer form's.
    DWORD inOut = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-   rc = QueryValue(key.Get(), valueName, nullptr, reinterpret_cast<BYTE *>(buffer.get()), &inOut);
-   if (rc != ERROR_SUCCESS) {
-      Inst_LogWinError(INST_LOG_ERROR, static_cast<DWORD>(rc),
-                       "Util_GetKeyValueString: Cannot query key value %s\\%s\\%s",
-                       Util_RootKeyName(root), keyName, valueName);
+   if (!Util_GetKeyValueString(root, keyName, valueName, buffer.get(), &inOut, use64View)) {
       return FALSE;
    }
-   key.Reset();
    outText.assign(buffer.get(), strnlen(buffer.get(), capacity));
-   Inst_Log(INST_LOG_DETAIL, "Util_GetKeyValueString: (%s\\%s\\%s) = \"%s\"",
-            Util_RootKeyName(root), keyName, valueName, outText.c_str());
    return TRUE;
 }
 

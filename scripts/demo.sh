@@ -45,8 +45,8 @@ msi="$stage/demo.msi"
 # --- the Wine prefix -------------------------------------------------------------
 prefix="$out/wineprefix"
 bash "$here/wine-prefix.sh" "$prefix" >&2
-export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$(dirname -- "${BASH_SOURCE[0]}")/wine-env.sh"
+ov_wine_env "$prefix"
 # The prefix has no drive for the host's files: the package goes to C:.
 drop="$prefix/drive_c/ovdemo"
 mkdir -p -- "$drop"

@@ -21,11 +21,8 @@ prefix="$(cd -- "$(dirname -- "$1")" && pwd -P)/$(basename -- "$1")"
 stamp="$prefix/.ov-sandboxed"
 lock="$prefix.lock"
 
-export WINEPREFIX="$prefix"
-export WINEARCH=win64
-export WINEDEBUG=-all
-# No Mono/Gecko install prompts, no menu entries or file associations in $HOME.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$(dirname -- "${BASH_SOURCE[0]}")/wine-env.sh"
+ov_wine_env "$prefix"
 
 # Is PATH (a symlink target, made absolute) inside the prefix?
 inside_prefix() {

@@ -42,10 +42,8 @@ exe="$(cd -- "$(dirname -- "$exe")" && pwd -P)/$(basename -- "$exe")"
 bash "$here/wine-prefix.sh" "$prefix" >&2 || exit 1
 prefix="$(cd -- "$prefix" && pwd -P)"
 
-export WINEPREFIX="$prefix"
-export WINEARCH=win64
-export WINEDEBUG="${OV_WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$(dirname -- "${BASH_SOURCE[0]}")/wine-env.sh"
+ov_wine_env "$prefix"
 
 # The program runs from a copy on drive C:. Started by its host path it
 # would see its own file name as a \\?\unix path, which CreateProcess
