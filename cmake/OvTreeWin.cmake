@@ -169,3 +169,10 @@ add_test(NAME package_e2e
    COMMAND bash "${PROJECT_SOURCE_DIR}/tests/e2e/package_test.sh"
       "${CMAKE_BINARY_DIR}" "${CMAKE_BINARY_DIR}/e2e" "${OV_BUILD_NUMBER}")
 set_tests_properties(package_e2e PROPERTIES TIMEOUT 300)
+
+# The test programs, drivers, services and stand-in DLLs that each family of
+# custom actions needs for its tests, one file per family.
+include(OvWinServices OPTIONAL)
+include(OvWinFiles OPTIONAL)
+include(OvWinProcesses OPTIONAL)
+include(OvWinRegistryUi OPTIONAL)

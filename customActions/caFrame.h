@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <msi.h>
 
+#include <exception>
 #include <new>
 
 #include "common/log.h"
@@ -29,16 +30,23 @@ public:
    CaLogSession &operator=(const CaLogSession &) = delete;
 };
 
-// Runs the body of a custom action inside its log session. The only
-// exception the library's code can raise is an allocation failure, which
-// ends the process as the base library's own allocation failures do.
+// Runs the body of a custom action inside its log session. An allocation
+// failure ends the process as the base library's own allocation failures
+// do; any other exception is logged under the action's name and becomes the
+// action's failure result (1603, or 0 for the actions that always succeed),
+// so that nothing thrown ever reaches the installer.
 template <typename Body>
-UINT CaFrame(Body body)
+UINT CaFrame(const char *action, UINT failureResult, Body body)
 {
    CaLogSession session;
    try {
       return body();
    } catch (const std::bad_alloc &) {
       Util_Panic("Unrecoverable memory allocation failure\n");
+   } catch (const std::exception &e) {
+      Inst_Log(INST_LOG_ERROR, "%s: Unexpected exception: %s", action, e.what());
+   } catch (...) {
+      Inst_Log(INST_LOG_ERROR, "%s: Unexpected exception of unknown type", action);
    }
+   return failureResult;
 }

@@ -20,5 +20,6 @@ UINT DecoupleChildInstaller(MSIHANDLE install)
 
 OV_CUSTOM_ACTION OVDecoupleChildInstaller(MSIHANDLE install)
 {
-   return CaFrame([&] { return DecoupleChildInstaller(install); });
+   return CaFrame("OVDecoupleChildInstaller", ERROR_INSTALL_FAILURE,
+                  [&] { return DecoupleChildInstaller(install); });
 }

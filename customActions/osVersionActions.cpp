@@ -114,15 +114,15 @@ UINT SetRealVersionNT(MSIHANDLE install)
 
 OV_CUSTOM_ACTION OVDetectWin2003R2(MSIHANDLE install)
 {
-   return CaFrame([&] { return DetectWin2003R2(install); });
+   return CaFrame("OVDetectWin2003R2", ERROR_SUCCESS, [&] { return DetectWin2003R2(install); });
 }
 
 OV_CUSTOM_ACTION OVSetOVSysVer(MSIHANDLE install)
 {
-   return CaFrame([&] { return SetOVSysVer(install); });
+   return CaFrame("OVSetOVSysVer", ERROR_SUCCESS, [&] { return SetOVSysVer(install); });
 }
 
 OV_CUSTOM_ACTION OVSetRealVersionNT(MSIHANDLE install)
 {
-   return CaFrame([&] { return SetRealVersionNT(install); });
+   return CaFrame("OVSetRealVersionNT", ERROR_SUCCESS, [&] { return SetRealVersionNT(install); });
 }

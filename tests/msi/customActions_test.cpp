@@ -16,6 +16,7 @@
 
 #include "common/osInfo.h"
 #include "tests/msi/msiSession.h"
+#include "tests/win/importSlot.h"
 
 using namespace msitest;
 using namespace std::string_literals;
@@ -61,39 +62,13 @@ int WINAPI R2SystemMetrics(int index)
    return index == SM_SERVERR2 ? 1 : GetSystemMetrics(index);
 }
 
-// The slot of the module's import address table that holds GetSystemMetrics.
-ULONG_PTR *SystemMetricsSlot(HMODULE module)
-{
-   auto base = reinterpret_cast<BYTE *>(module);
-   auto nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
-   const IMAGE_DATA_DIRECTORY &iat = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
-   const auto real =
-      reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetrics"));
-   auto slots = reinterpret_cast<ULONG_PTR *>(base + iat.VirtualAddress);
-   for (size_t i = 0; real != 0 && i < iat.Size / sizeof *slots; i++) {
-      if (slots[i] == real) {
-         return &slots[i];
-      }
-   }
-   return nullptr;
-}
-
-void WriteSlot(ULONG_PTR *slot, ULONG_PTR value)
-{
-   DWORD old = 0;
-   VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
-   *slot = value;
-   VirtualProtect(slot, sizeof *slot, old, &old);
-}
-
 TEST_F(CustomActions, DetectWin2003R2LooksOnlyAtThe502Family)
 {
    using Case = std::tuple<const char *, const char *, bool>;   // VersionNT, VersionNT64, in the family
-   ULONG_PTR *slot = SystemMetricsSlot(dll.Module());
-   ASSERT_NE(nullptr, slot) << "the DLL does not import GetSystemMetrics";
-   const ULONG_PTR real = *slot;
+   testutil::ImportSlot slot(dll.Module(), "user32.dll", "GetSystemMetrics");
+   ASSERT_TRUE(slot.Valid()) << "the DLL does not import GetSystemMetrics";
    for (bool r2 : {false, true}) {
-      WriteSlot(slot, r2 ? reinterpret_cast<ULONG_PTR>(&R2SystemMetrics) : real);
+      r2 ? slot.Point(&R2SystemMetrics) : slot.Restore();
       for (auto [versionNT, versionNT64, family] : {Case{"601", "", false}, {"502", "", true}, {"", "502", true}}) {
          SCOPED_TRACE(std::string(r2 ? "R2 system, " : "") + "VersionNT '" + versionNT + "', VersionNT64 '" +
                       versionNT64 + "'");
@@ -109,7 +84,6 @@ TEST_F(CustomActions, DetectWin2003R2LooksOnlyAtThe502Family)
          EXPECT_EQ(family && r2 ? "1" : "", session.Get("WIN2003R2"));
       }
    }
-   WriteSlot(slot, real);
 }
 
 const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";

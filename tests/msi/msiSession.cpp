@@ -241,6 +241,15 @@ std::vector<LogLine> LogMark::Lines() const
    return lines;
 }
 
+std::vector<std::string> LogMark::Transcript() const
+{
+   std::vector<std::string> lines;
+   for (const LogLine &line : Lines()) {
+      lines.push_back(line.level.empty() ? line.text : line.level + " " + line.text);
+   }
+   return lines;
+}
+
 }  // namespace msitest
 
 #ifndef OV_MSI_SESSION_NO_GTEST

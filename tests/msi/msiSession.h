@@ -78,6 +78,9 @@ class LogMark {
 public:
    LogMark();
    std::vector<LogLine> Lines() const;
+   // The same lines as "LL text" (level letters, blank, text): the form in
+   // which tests write the transcript a scenario must leave.
+   std::vector<std::string> Transcript() const;
 
 private:
    unsigned long long offset_ = 0;
