@@ -415,7 +415,7 @@ void Inst_SetupLogging(const char *name, const char *tag, const char *fileName,
       gLevelMask = mask;
    }
    Inst_Log(INST_LOG_BEGIN, "Inst_SetupLogging: Begin Logging '%s' (LogLevel 0x%08x)",
-            name != nullptr ? name : "<unnamed>", gLevelMask);
+            name != nullptr ? name : "<unspecified>", gLevelMask);
 }
 
 void Inst_SetupCALogging(const char *tag)

@@ -547,18 +547,23 @@ const char kCompanyKey[] = "SOFTWARE\\Orvane, Inc.";
 // Longer titles are cut in the log line; the window is returned all the same.
 constexpr int kTitleChars = 512;
 
+// Room for any window title a package would store.
+constexpr DWORD kStoredTitleBytes = 1024;
+
 // The title the package stored for its installer window, in UTF-16. False
-// when there is none or it is not valid text; an empty title is a title.
+// when there is none (the registry read logs why) or it is not valid text;
+// an empty title is a title.
 bool StoredWindowTitle(std::wstring &out)
 {
-   std::string title;
-   if (!Util_GetKeyValueString(HKEY_LOCAL_MACHINE, kCompanyKey, "Wnd", title, FALSE)) {
+   char title[kStoredTitleBytes] = {};
+   DWORD size = sizeof title - 1;   // the zero after the longest title
+   if (!Util_GetKeyValueString(HKEY_LOCAL_MACHINE, kCompanyKey, "Wnd", title, &size, FALSE)) {
       return false;
    }
    char *wide = nullptr;
    size_t wideSize = 0;
    // A value of another type arrives as raw bytes, which need not be UTF-8.
-   if (!CodeSet_Utf8ToUtf16le(title.data(), title.size(), &wide, &wideSize)) {
+   if (!CodeSet_Utf8ToUtf16le(title, strlen(title), &wide, &wideSize)) {
       Inst_Log(INST_LOG_WARNING, "Util_GetInstallerWnd: The stored window title is not text");
       return false;
    }

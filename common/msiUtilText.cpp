@@ -7,6 +7,9 @@ S NextToken(const S &source, const S &delimiter, uint32_t &pos)
 {
    const size_t length = source.size();
    if (pos >= length) {
+      // A position already past the end is pulled back to it, so a caller
+      // looping while it is below the length stops either way.
+      pos = static_cast<uint32_t>(length);
       return S();
    }
    // find() of an empty delimiter matches at pos itself: the empty token,

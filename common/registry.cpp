@@ -360,11 +360,12 @@ BOOL Util_GetKeyValueStringW(HKEY root, const std::wstring &subKey,
                static_cast<int>(type));
       return FALSE;
    }
-   // The query may fill only `size` bytes, so the two zero bytes after
-   // them stay: text stored without a terminator still ends there.
+   // The second query may use the two spare bytes too (a value that grew
+   // meanwhile); every walk below is bounded by the capacity, and text
+   // stored without a terminator ends at the zero bytes after it.
    const size_t capacity = static_cast<size_t>(size) + 2;
    ZeroedBytes buffer = AllocZeroed(capacity);
-   DWORD filled = size;
+   DWORD filled = static_cast<DWORD>(capacity);
    rc = buffer ? RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &type,
                                   reinterpret_cast<BYTE *>(buffer.get()), &filled)
                : ERROR_NOT_ENOUGH_MEMORY;

@@ -102,13 +102,12 @@ bool ReserveReply(HostChannel *channel, size_t needed)
    return true;
 }
 
-// The reply's bytes into the channel's buffer (already large enough).
+// The reply's bytes into the channel's buffer (already large enough). The
+// high-bandwidth input is made even for an empty reply: the host expects
+// it once it has offered that path.
 Pass ReceivePayload(const HostChannel &channel, size_t size,
                     bool highBandwidth)
 {
-   if (size == 0) {
-      return {true, HOST_STATUS_SUCCESS};
-   }
    if (highBandwidth) {
       HostPortRegisters hb = HighBandwidthBlock(channel, size);
       hb.esi = channel.cookie1;
