@@ -29,23 +29,24 @@ class CustomActions : public testing::Test {
 protected:
    void SetUp() override { ASSERT_TRUE(session.Ok()) << session.Failure(); }
 
-   // Runs the export; its own lines (level I0) and, as "<level> <text>", the
-   // library's lines that start with one of `library`. Every line must carry
-   // the custom actions' tag.
-   Strings Run(const char *exportName, UINT rc = 0, const Strings &library = {})
+   // Runs the export and gives its transcript. Every line must carry the
+   // custom actions' tag. With `only`, just the custom action's own lines
+   // and the library lines that start with one of those prefixes.
+   Strings Run(const char *exportName, UINT rc = 0, const Strings &only = {})
    {
       LogMark mark;
       EXPECT_EQ(rc, dll.Call(exportName, session.Handle()));
-      Strings lines;
       for (const LogLine &line : mark.Lines()) {
          EXPECT_EQ(CustomActionTag(), line.tag) << line.text;
-         if (line.level == "I0") {
-            lines.push_back(line.text);
+      }
+      Strings lines;
+      for (const std::string &line : mark.Transcript()) {
+         bool kept = only.empty() || line.compare(0, 3, "I0 ") == 0;
+         for (const std::string &prefix : only) {
+            kept = kept || line.compare(3, prefix.size(), prefix) == 0;
          }
-         for (const std::string &prefix : library) {
-            if (line.text.rfind(prefix, 0) == 0) {
-               lines.push_back(line.level + " " + line.text);
-            }
+         if (kept) {
+            lines.push_back(line);
          }
       }
       return lines;
@@ -54,6 +55,9 @@ protected:
    LoadedDll dll;
    MsiSession session;
 };
+
+const std::string kGet = "I1 MsiUtil_GetPropertyString: Getting Property ";
+const std::string kSet = "I1 MsiUtil_SetProperty: Setting property ";
 
 // Wine's GetSystemMetrics(SM_SERVERR2) is always 0: for the "found" branch
 // the DLL's import slot of user32!GetSystemMetrics is pointed at this.
@@ -76,14 +80,39 @@ TEST_F(CustomActions, DetectWin2003R2LooksOnlyAtThe502Family)
          EXPECT_EQ(0u, session.Set("VersionNT64", versionNT64));
          // A stale value shows that the property is written in every case.
          EXPECT_EQ(0u, session.Set("WIN2003R2", "stale"));
-         Strings lines{"Win2003 R2 detection"};
+         Strings lines{"I0 Win2003 R2 detection", kGet + "VersionNT = " + versionNT,
+                       kGet + "VersionNT64 = " + versionNT64};
          if (family) {
-            lines.push_back(r2 ? "Win2003 R2 found." : "Win2003 R2 not found.");
+            lines.push_back(r2 ? "I0 Win2003 R2 found." : "I0 Win2003 R2 not found.");
          }
+         lines.push_back(kSet + "WIN2003R2 = " + (family && r2 ? "1" : ""));
          EXPECT_EQ(lines, Run("OVDetectWin2003R2"));
          EXPECT_EQ(family && r2 ? "1" : "", session.Get("WIN2003R2"));
       }
    }
+}
+
+// With every level on, an action's session opens and closes with the Begin
+// and End lines, and a session opened without a name says so.
+TEST(CustomActionLog, EveryLevelShowsTheSessionsBeginAndEnd)
+{
+   const wchar_t key[] = L"SOFTWARE\\Wow6432Node\\Orvane, Inc.";
+   const DWORD all = 0x7FF;
+   ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"LogLevel", REG_DWORD, &all, sizeof all));
+   {
+      LoadedDll dll;   // reads the level at its first session
+      MsiSession session;
+      ASSERT_TRUE(session.Ok()) << session.Failure();
+      session.Set("VersionNT", "601");
+      session.Set("VersionNT64", "");
+      LogMark mark;
+      EXPECT_EQ(0u, dll.Call("OVDetectWin2003R2", session.Handle()));
+      EXPECT_EQ((Strings{"XX Inst_SetupLogging: Begin Logging '<unspecified>' (LogLevel 0x000007ff)",
+                         "I0 Win2003 R2 detection", kGet + "VersionNT = 601", kGet + "VersionNT64 = ",
+                         kSet + "WIN2003R2 = ", "XX Inst_EndLogging: End Logging"}),
+                mark.Transcript());
+   }
+   EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key, L"LogLevel"));
 }
 
 const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
@@ -99,6 +128,16 @@ void Put(const wchar_t *name, const Value &v)
    EXPECT_TRUE(rc == ERROR_SUCCESS || (v.first == REG_NONE && rc == ERROR_FILE_NOT_FOUND)) << rc;
 }
 
+// For the open failure: the version key cannot be opened, every other can.
+decltype(&RegOpenKeyExW) gRealOpen = nullptr;
+LSTATUS WINAPI RefuseVersionKey(HKEY root, LPCWSTR sub, DWORD options, REGSAM access, PHKEY out)
+{
+   if (sub != nullptr && wcsstr(sub, L"Windows NT\\CurrentVersion") != nullptr) {
+      return ERROR_ACCESS_DENIED;
+   }
+   return gRealOpen(root, sub, options, access, out);
+}
+
 TEST_F(CustomActions, SetRealVersionNTTakesTheRegistryVersionFrom10On)
 {
    const wchar_t *names[] = {L"CurrentMajorVersionNumber", L"CurrentMinorVersionNumber"};
@@ -110,40 +149,53 @@ TEST_F(CustomActions, SetRealVersionNTTakesTheRegistryVersionFrom10On)
                                 data, &size) == ERROR_SUCCESS;
       saved[i] = found ? Value{type, std::string(data, size)} : Value{REG_NONE, ""};
    }
-   const std::string query = "Couldn't query SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\#Current";
-   const std::string below10 = "Registry Major Version < 10, ignoring";
+   testutil::ImportSlot open(dll.Module(), "advapi32.dll", "RegOpenKeyExW");
+   ASSERT_TRUE(open.Valid());
+   gRealOpen = open.Real<decltype(&RegOpenKeyExW)>();
+   const std::string query = "I0 Couldn't query SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\#Current";
+   const std::string below10 = "I0 Registry Major Version < 10, ignoring";
    auto dword = [](DWORD v) { return Value{REG_DWORD, std::string(reinterpret_cast<const char *>(&v), 4)}; };
    const Value absent{REG_NONE, ""}, text10{REG_SZ, std::string("1\0" "0\0\0\0", 6)};
    const Value shortTen{REG_DWORD, std::string("\x0a\0", 2)};
+   auto set = [](const char *both, bool has64) {
+      Strings lines{kSet + "VersionNT = " + both, kGet + "VersionNT64 = " + (has64 ? "601" : "")};
+      has64 ? lines.push_back(kSet + "VersionNT64 = " + both) : void();
+      return lines;
+   };
    const struct {
       const char *label;
       Value major, minor;
-      const char *versionNT64Before, *versionNT, *versionNT64;   // VersionNT is 601 before
-      Strings reason;   // between the opening and closing lines
+      bool has64, refuseOpen;                  // VersionNT64 601 before (else empty)
+      const char *versionNT, *versionNT64;     // VersionNT is 601 before
+      Strings lines;   // between the opening and closing lines
    } cases[] = {
-      {"10.0", dword(10), dword(0), "601", "1000", "1000", {}},
-      {"10.0, VersionNT64 empty stays empty", dword(10), dword(0), "", "1000", "", {}},
-      {"10.5", dword(10), dword(5), "601", "1005", "1005", {}},
-      {"99.99", dword(99), dword(99), "601", "9999", "9999", {}},
-      {"6.3", dword(6), dword(3), "601", "601", "601", {below10}},
-      {"9.0", dword(9), dword(0), "601", "601", "601", {below10}},
-      {"100.0", dword(100), dword(0), "601", "601", "601", {"Registry Major Version > 99, ignoring"}},
-      {"10.100", dword(10), dword(100), "601", "601", "601", {"Registry Minor Version > 99, ignoring"}},
-      {"major as the string \"10\"", text10, dword(0), "601", "601", "601", {query + "MajorVersionNumber"}},
-      {"major a DWORD of two bytes", shortTen, dword(0), "601", "601", "601", {query + "MajorVersionNumber"}},
-      {"both absent", absent, absent, "601", "601", "601", {query + "MajorVersionNumber"}},
-      {"minor absent", dword(10), absent, "601", "601", "601", {query + "MinorVersionNumber"}},
+      {"10.0", dword(10), dword(0), true, false, "1000", "1000", set("1000", true)},
+      {"10.0, VersionNT64 empty stays empty", dword(10), dword(0), false, false, "1000", "", set("1000", false)},
+      {"10.5", dword(10), dword(5), true, false, "1005", "1005", set("1005", true)},
+      {"99.99", dword(99), dword(99), true, false, "9999", "9999", set("9999", true)},
+      {"6.3", dword(6), dword(3), true, false, "601", "601", {below10}},
+      {"9.0", dword(9), dword(0), true, false, "601", "601", {below10}},
+      {"100.0", dword(100), dword(0), true, false, "601", "601", {"I0 Registry Major Version > 99, ignoring"}},
+      {"10.100", dword(10), dword(100), true, false, "601", "601", {"I0 Registry Minor Version > 99, ignoring"}},
+      {"major as the string \"10\"", text10, dword(0), true, false, "601", "601", {query + "MajorVersionNumber"}},
+      {"major a DWORD of two bytes", shortTen, dword(0), true, false, "601", "601", {query + "MajorVersionNumber"}},
+      {"both absent", absent, absent, true, false, "601", "601", {query + "MajorVersionNumber"}},
+      {"minor absent", dword(10), absent, true, false, "601", "601", {query + "MinorVersionNumber"}},
+      {"the key refused", dword(10), dword(0), true, true, "601", "601",
+       {"I0 Couldn't open SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
       Put(names[0], c.major);
       Put(names[1], c.minor);
       EXPECT_EQ(0u, session.Set("VersionNT", "601"));
-      EXPECT_EQ(0u, session.Set("VersionNT64", c.versionNT64Before));
-      Strings lines{"OVSetRealVersionNT running"};
-      lines.insert(lines.end(), c.reason.begin(), c.reason.end());
-      lines.push_back("OVSetRealVersionNT Done");
+      EXPECT_EQ(0u, session.Set("VersionNT64", c.has64 ? "601" : ""));
+      c.refuseOpen ? open.Point(&RefuseVersionKey) : open.Restore();
+      Strings lines{"I0 OVSetRealVersionNT running"};
+      lines.insert(lines.end(), c.lines.begin(), c.lines.end());
+      lines.push_back("I0 OVSetRealVersionNT Done");
       EXPECT_EQ(lines, Run("OVSetRealVersionNT"));
+      open.Restore();
       EXPECT_EQ(c.versionNT, session.Get("VersionNT"));
       EXPECT_EQ(c.versionNT64, session.Get("VersionNT64"));
    }
@@ -225,7 +277,7 @@ TEST_F(CustomActions, DecoupleCutsANestedProductLooseAndLeavesOthersAlone)
       {"code without braces", unbraced, true, &nested, 0, notNested(unbraced, "Error munging ProductCode"),
        multi + " " + kParent, false},
       {"empty ProductCode", "", true, &nested, ERROR_INSTALL_FAILURE,
-       {"E1 MsiUtil_UnnestMsi: Empty product code", "Error unnesting this installer."}, multi + " " + kParent, false},
+       {"E1 MsiUtil_UnnestMsi: Empty product code", "I0 Error unnesting this installer."}, multi + " " + kParent, false},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
@@ -243,7 +295,7 @@ TEST_F(CustomActions, DecoupleCutsANestedProductLooseAndLeavesOthersAlone)
          RegCloseKey(key);
       }
       ASSERT_EQ(c.registered, KeyExists(kChildKeyW));
-      Strings want{"Unparenting Nested Install"};
+      Strings want{"I0 Unparenting Nested Install"};
       want.insert(want.end(), c.lines.begin(), c.lines.end());
       EXPECT_EQ(want, Run("OVDecoupleChildInstaller", c.rc, {"MsiUtil_IsMsiNested:", "MsiUtil_UnnestMsi:"}));
       EXPECT_EQ(c.clientsAfter, Clients());

@@ -243,9 +243,12 @@ std::vector<LogLine> LogMark::Lines() const
 
 std::vector<std::string> LogMark::Transcript() const
 {
+   // The system's text for an error code is not the library's to choose.
+   static const std::regex errorText("(\\| (winerror|posix) code -?[0-9]+) \\((?!code was erased).*\\)$");
    std::vector<std::string> lines;
    for (const LogLine &line : Lines()) {
-      lines.push_back(line.level.empty() ? line.text : line.level + " " + line.text);
+      const std::string text = std::regex_replace(line.text, errorText, "$1");
+      lines.push_back(line.level.empty() ? text : line.level + " " + text);
    }
    return lines;
 }

@@ -78,8 +78,9 @@ class LogMark {
 public:
    LogMark();
    std::vector<LogLine> Lines() const;
-   // The same lines as "LL text" (level letters, blank, text): the form in
-   // which tests write the transcript a scenario must leave.
+   // The same lines as "LL text" (level letters, blank, text), with the
+   // system's text of an error code left out ("...| winerror code 2"): the
+   // form in which tests write the transcript a scenario must leave.
    std::vector<std::string> Transcript() const;
 
 private:

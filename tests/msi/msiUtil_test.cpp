@@ -10,6 +10,7 @@
 #include <set>
 
 #include "tests/msi/msiSession.h"
+#include "tests/win/importSlot.h"
 
 using namespace msitest;
 
@@ -29,17 +30,6 @@ std::string Pattern(size_t length)
    return s;
 }
 
-Strings Lines(const LogMark &mark)   // this process's lines since the mark
-{
-   Strings texts;
-   for (const LogLine &line : mark.Lines()) {
-      if (line.tag == TestTag()) {
-         texts.push_back(line.text);
-      }
-   }
-   return texts;
-}
-
 class MsiUtilTest : public testing::Test {
 protected:
    void SetUp() override { ASSERT_TRUE(session.Ok()) << session.Failure(); }
@@ -48,37 +38,80 @@ protected:
    MsiSession session;
 };
 
-TEST_F(MsiUtilTest, PropertiesAreWrittenReadAndRemovedWithTheirLogLines)
+// Stand-ins for failures a live session does not give: a property read whose
+// second call (the one with room for the value) fails, and a record that
+// cannot be made.
+decltype(&MsiGetPropertyW) gRealGet = nullptr;
+int gGetCalls = 0;
+UINT WINAPI SecondReadFails(MSIHANDLE h, LPCWSTR name, LPWSTR value, LPDWORD size)
 {
-   {   // set, read back both ways, removed with the empty value
+   return ++gGetCalls == 2 ? ERROR_FUNCTION_FAILED : gRealGet(h, name, value, size);
+}
+MSIHANDLE WINAPI NoRecord(UINT)
+{
+   return 0;
+}
+
+TEST_F(MsiUtilTest, PropertiesAndFormattingLeaveTheirTranscript)
+{
+   testutil::ImportSlot get(GetModuleHandleW(nullptr), "msi.dll", "MsiGetPropertyW");
+   testutil::ImportSlot record(GetModuleHandleW(nullptr), "msi.dll", "MsiCreateRecord");
+   ASSERT_TRUE(get.Valid() && record.Valid());
+   gRealGet = get.Real<decltype(&MsiGetPropertyW)>();
+   const MSIHANDLE dead = 0xDEAD;
+   const std::string set = "I1 MsiUtil_SetProperty: Setting property MYPROP = ";
+   const std::string get8 = "I1 MsiUtil_GetPropertyString: Getting Property MYPROP = ";
+   const std::string get16 = "I1 MsiUtil_GetPropertyStringW: Getting Property MYPROP = ";
+   const std::string invalid = "| winerror code " + std::to_string(ERROR_INVALID_HANDLE);
+   const std::string failed = "| winerror code " + std::to_string(ERROR_FUNCTION_FAILED);
+   const struct {
+      const char *label;
+      std::function<Strings(MSIHANDLE)> call;   // what the calls gave, in order
+      Strings results, lines;
+      bool secondReadFails = false, noRecord = false;
+   } cases[] = {
+      {"set, read both ways, removed with the empty value",
+       [](MSIHANDLE h) {
+          return Strings{std::to_string(MsiUtil_SetProperty(h, "MYPROP", kNonAscii.c_str())),
+                         MsiUtil_GetPropertyString(h, "MYPROP"), Utf8(MsiUtil_GetPropertyStringW(h, "MYPROP")),
+                         std::to_string(MsiUtil_SetProperty(h, "MYPROP", "")),
+                         MsiUtil_GetPropertyString(h, "MYPROP"), Utf8(MsiUtil_GetPropertyStringW(h, "MYPROP"))};
+       },
+       {"1", kNonAscii, kNonAscii, "1", "", ""},
+       {set + kNonAscii, get8 + kNonAscii, get16 + kNonAscii, set, get8, get16}},
+      {"a dead handle: empty reads, a failed write",
+       [dead](MSIHANDLE) {
+          return Strings{MsiUtil_GetPropertyString(dead, "MYPROP"), std::to_string(MsiUtil_GetPropertyInt(dead, "MYPROP")),
+                         Utf8(MsiUtil_GetPropertyStringW(dead, "MYPROP")),
+                         std::to_string(MsiUtil_SetProperty(dead, "MYPROP", "x"))};
+       },
+       {"", "0", "", "0"},
+       {"E1 MsiUtil_GetPropertyString: MsiGetProperty failed for property MYPROP" + invalid,
+        "E1 MsiUtil_GetPropertyString: MsiGetProperty failed for property MYPROP" + invalid,
+        "I1 MsiUtil_GetPropertyStringW: MsiGetProperty failed for property MYPROP" + invalid, set + "x",
+        "E1 MsiUtil_SetProperty: Failed to set property" + invalid}},
+      {"the narrow read's second call fails",
+       [](MSIHANDLE h) { return Strings{MsiUtil_GetPropertyString(h, "ProductName")}; }, {""},
+       {"E1 MsiUtil_GetPropertyString: Failed to get property ProductName" + failed}, true},
+      {"the wide read's second call fails",
+       [](MSIHANDLE h) { return Strings{Utf8(MsiUtil_GetPropertyStringW(h, "ProductName"))}; }, {""},
+       {"E1 MsiUtil_GetPropertyStringW: Failed to get property ProductName" + failed}, true},
+      {"no record for the formatting: the text unchanged",
+       [](MSIHANDLE h) { return Strings{MsiUtil_FormatString(h, "[ProductName]")}; }, {"[ProductName]"},
+       {"I1 MsiUtil_FormatString: FormatString received: [ProductName]",
+        "E1 MsiUtil_FormatString: Failed to create record for formatted string"}, false, true},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.label);
+      gGetCalls = 0;
+      c.secondReadFails ? get.Point(&SecondReadFails) : get.Restore();
+      c.noRecord ? record.Point(&NoRecord) : record.Restore();
       LogMark mark;
-      EXPECT_TRUE(MsiUtil_SetProperty(h(), "MYPROP", kNonAscii.c_str()));
-      EXPECT_EQ(kNonAscii, session.Get("MYPROP"));
-      EXPECT_EQ(kNonAscii, MsiUtil_GetPropertyString(h(), "MYPROP"));
-      EXPECT_EQ(Wide(kNonAscii), MsiUtil_GetPropertyStringW(h(), "MYPROP"));
-      EXPECT_TRUE(MsiUtil_SetProperty(h(), "MYPROP", ""));
-      EXPECT_EQ("", session.Get("MYPROP"));
-      EXPECT_EQ("", MsiUtil_GetPropertyString(h(), "MYPROP"));
-      EXPECT_EQ(WideString(), MsiUtil_GetPropertyStringW(h(), "MYPROP"));
-      const std::string set = "MsiUtil_SetProperty: Setting property MYPROP = ";
-      const std::string get = "MsiUtil_GetPropertyString: Getting Property MYPROP = ";
-      const std::string getW = "MsiUtil_GetPropertyStringW: Getting Property MYPROP = ";
-      EXPECT_EQ((Strings{set + kNonAscii, get + kNonAscii, getW + kNonAscii, set, get, getW}), Lines(mark));
-   }
-   {   // a dead handle: empty reads and a failed write, each logged with its code
-      LogMark mark;
-      const MSIHANDLE dead = 0xDEAD;
-      EXPECT_EQ("", MsiUtil_GetPropertyString(dead, "MYPROP"));
-      EXPECT_EQ(0, MsiUtil_GetPropertyInt(dead, "MYPROP"));
-      EXPECT_FALSE(MsiUtil_SetProperty(dead, "MYPROP", "x"));
-      Strings lines = Lines(mark);
-      ASSERT_EQ(4u, lines.size());
-      const std::string code = "| winerror code " + std::to_string(ERROR_INVALID_HANDLE);
-      for (int i : {0, 1}) {
-         EXPECT_EQ(0u, lines[i].find("MsiUtil_GetPropertyString: MsiGetProperty failed for property MYPROP" + code));
-      }
-      EXPECT_EQ("MsiUtil_SetProperty: Setting property MYPROP = x", lines[2]);
-      EXPECT_EQ(0u, lines[3].find("MsiUtil_SetProperty: Failed to set property" + code));
+      const Strings results = c.call(h());
+      get.Restore();
+      record.Restore();
+      EXPECT_EQ(c.results, results);
+      EXPECT_EQ(c.lines, mark.Transcript());
    }
    for (const auto &c : {std::make_pair("12abc", 12), {"abc", 0}, {"-7", -7}, {"0601", 601}, {"", 0}}) {
       SCOPED_TRACE(std::string("the integer in '") + c.first + "'");
@@ -89,7 +122,7 @@ TEST_F(MsiUtilTest, PropertiesAreWrittenReadAndRemovedWithTheirLogLines)
 
 TEST_F(MsiUtilTest, LongValuesComeBackWholeAndAreLoggedUpTo4095)
 {
-   const std::string head = "MsiUtil_GetPropertyStringW: Getting Property LONG = ";
+   const std::string head = "I1 MsiUtil_GetPropertyStringW: Getting Property LONG = ";
    for (size_t length : {4095u, 4096u, 5000u}) {
       SCOPED_TRACE("a value of " + std::to_string(length) + " characters");
       const std::string value = Pattern(length);
@@ -97,13 +130,14 @@ TEST_F(MsiUtilTest, LongValuesComeBackWholeAndAreLoggedUpTo4095)
       EXPECT_EQ(value, MsiUtil_GetPropertyString(h(), "LONG"));
       LogMark mark;
       EXPECT_EQ(Wide(value), MsiUtil_GetPropertyStringW(h(), "LONG"));
-      Strings lines = Lines(mark);
-      ASSERT_EQ(1u, lines.size());
-      if (length < 4096) {   // shown in full, so cut only by the log's own line limit
-         ASSERT_GT(lines[0].size(), head.size() + 1000);
-         EXPECT_EQ(head + value.substr(0, lines[0].size() - head.size()), lines[0]);
+      Strings lines = mark.Transcript();
+      if (length < 4096) {   // shown in full, so cut by the log's own line limit
+         ASSERT_EQ(2u, lines.size());
+         EXPECT_EQ("The following message is truncated:", lines[0]);
+         ASSERT_GT(lines[1].size(), head.size() + 1000);
+         EXPECT_EQ(head + value.substr(0, lines[1].size() - head.size()), lines[1]);
       } else {
-         EXPECT_EQ(head + "[...]", lines[0]);
+         EXPECT_EQ(Strings{head + "[...]"}, lines);
       }
    }
 }
@@ -143,10 +177,10 @@ TEST_F(MsiUtilTest, FormatStringExpandsReferencesUpTo2047Bytes)
       LogMark mark;
       EXPECT_EQ("plain ]text", MsiUtil_FormatString(h(), "plain ]text"));
       EXPECT_EQ(dir + "bin", MsiUtil_FormatString(h(), "[INSTALLDIR]bin"));
-      EXPECT_EQ((Strings{"MsiUtil_FormatString: FormatString received: plain ]text",
-                         "MsiUtil_FormatString: FormatString received: [INSTALLDIR]bin",
-                         "MsiUtil_FormatString: Formatted string: " + dir + "bin"}),
-                Lines(mark));
+      EXPECT_EQ((Strings{"I1 MsiUtil_FormatString: FormatString received: plain ]text",
+                         "I1 MsiUtil_FormatString: FormatString received: [INSTALLDIR]bin",
+                         "I1 MsiUtil_FormatString: Formatted string: " + dir + "bin"}),
+                mark.Transcript());
    }
    std::string accents;   // 1024 units of 2 bytes each
    while (accents.size() < 2048) {
@@ -191,7 +225,7 @@ int WINAPI CaptureHandler(void *context, UINT type, MSIHANDLE record)
 // handler sees the record: the formatted text shows the library left it null.
 TEST_F(MsiUtilTest, PostedMessagesCarryTheirFieldsAndReturnTheButton)
 {
-   const std::string returned = "MsiUtil_PostMessageEx: MsiProcessMessage returned: ";
+   const std::string returned = "I1 MsiUtil_PostMessageEx: MsiProcessMessage returned: ";
    const struct {
       const char *label;
       int button;
@@ -206,7 +240,7 @@ TEST_F(MsiUtilTest, PostedMessagesCarryTheirFieldsAndReturnTheButton)
       {"an unknown letter stops the filling", IDCANCEL,
        [](MSIHANDLE h) { return MsiUtil_PostMessageEx(h, INSTALLMESSAGE_WARNING, 25002, "dxs", 5, "abc"); },
        INSTALLMESSAGE_WARNING, "25002,5,-,-", "Number 5, text .",
-       {"MsiUtil_PostMessageEx: Invalid input, skipping xs specifiers", returned + "2"}},
+       {"I1 MsiUtil_PostMessageEx: Invalid input, skipping xs specifiers", returned + "2"}},
       {"a null string leaves its field empty", IDOK,
        [](MSIHANDLE h) {
           return MsiUtil_PostMessageEx(h, INSTALLMESSAGE_INFO, 25002, "s", static_cast<const char *>(nullptr));
@@ -214,11 +248,11 @@ TEST_F(MsiUtilTest, PostedMessagesCarryTheirFieldsAndReturnTheButton)
        INSTALLMESSAGE_INFO, "25002,-", "Number , text .", {returned + "1"}},
       {"an error message: exclamation icon and OK button", IDOK,
        [](MSIHANDLE h) { return MsiUtil_PostErrorMessage(h, 25001); }, 0x01000030u, "25001",
-       "Plain error message.", {"MsiUtil_PostErrorMessage: Posting error message 25001", returned + "1"}},
+       "Plain error message.", {"I1 MsiUtil_PostErrorMessage: Posting error message 25001", returned + "1"}},
       {"a warning with the caller's flags", IDNO,
        [](MSIHANDLE h) { return MsiUtil_PostWarningMessage(h, MB_YESNO | MB_ICONQUESTION, 25003); },
        0x02000000u | MB_YESNO | MB_ICONQUESTION, "25003", "Plain warning message.",
-       {"MsiUtil_PostWarningMessage: Posting warning message 25003", returned + "7"}},
+       {"I1 MsiUtil_PostWarningMessage: Posting warning message 25003", returned + "7"}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
@@ -228,7 +262,7 @@ TEST_F(MsiUtilTest, PostedMessagesCarryTheirFieldsAndReturnTheButton)
       LogMark mark;
       EXPECT_EQ(c.button, c.post(h()));
       MsiSetExternalUIRecord(nullptr, 0, nullptr, nullptr);
-      EXPECT_EQ(c.lines, Lines(mark));
+      EXPECT_EQ(c.lines, mark.Transcript());
       EXPECT_EQ(1, got.count);
       EXPECT_EQ(c.type, got.type);
       EXPECT_EQ(c.fields, got.fields);
