@@ -34,6 +34,15 @@ set(OV_CORE_SOURCES
    common/loadOrderList.cpp
 )
 
+# The package checker's rules and its reading of a DLL's export names:
+# platform-neutral, so that they are tested natively; only its reading of a
+# package through msi.dll is Windows-only (cmake/OvWinPkgCheck.cmake).
+set(OV_PKGCHECK_SOURCES
+   pkgcheck/contract.cpp
+   pkgcheck/checks.cpp
+   pkgcheck/peExports.cpp
+)
+
 # The Windows-only part of the library (the boundary to the wide Windows
 # API), added to ovcore in the win tree only.
 set(OV_WIN_SOURCES
@@ -64,6 +73,9 @@ function(ov_add_core)
    target_include_directories(ovcore PUBLIC "${PROJECT_SOURCE_DIR}")
    target_compile_definitions(ovcore PUBLIC OV_BUILD_NUMBER=${OV_BUILD_NUMBER})
    ov_warnings(ovcore)
+   add_library(ovpkgrules STATIC ${OV_PKGCHECK_SOURCES})
+   target_include_directories(ovpkgrules PUBLIC "${PROJECT_SOURCE_DIR}")
+   ov_warnings(ovpkgrules)
 endfunction()
 
 # The GoogleTest unit tests: every tests/unit/*.cpp in one executable.
@@ -75,6 +87,6 @@ function(ov_add_unit_tests gtest_main_target)
       message(FATAL_ERROR "no unit tests found (tests/unit/*.cpp)")
    endif()
    add_executable(unit_tests ${OV_UNIT_TEST_SOURCES})
-   target_link_libraries(unit_tests PRIVATE ovcore ${gtest_main_target})
+   target_link_libraries(unit_tests PRIVATE ovcore ovpkgrules ${gtest_main_target})
    ov_warnings(unit_tests)
 endfunction()

@@ -15,6 +15,7 @@ pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
 
 ov_add_core()
 target_compile_options(ovcore PRIVATE -fsanitize=fuzzer-no-link)
+target_compile_options(ovpkgrules PRIVATE -fsanitize=fuzzer-no-link)
 # The codeset layer converts through ICU (and codeset_fuzz compares it with
 # the built-in converters).
 target_link_libraries(ovcore PUBLIC PkgConfig::ICU)
@@ -29,7 +30,7 @@ foreach(src ${OV_FUZZ_SOURCES})
    add_executable(${target} "${src}")
    target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
    target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
-   target_link_libraries(${target} PRIVATE ovcore)
+   target_link_libraries(${target} PRIVATE ovcore ovpkgrules)
    ov_warnings(${target})
 
    # A short deterministic run per harness, so `make test` exercises them.
