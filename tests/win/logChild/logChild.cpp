@@ -147,14 +147,6 @@ int wmain(int argc, wchar_t **argv)
          SetLevel(arg());
       } else if (op == L"T") {
          host.present = true;
-      } else if (op == L"Q") {   // the host got this many log requests, one per line
-         const std::string prefix = "guest.log.text ==INSTLOG ";
-         bool ok = host.requests.size() == Number(arg());
-         for (const std::string &r : host.requests) {
-            ok = ok && r.compare(0, prefix.size(), prefix) == 0 &&
-                 r.find_first_of("\r\n") == std::string::npos;
-         }
-         Check(ok, L"the host did not get one request per line");
       } else if (op == L"H") {   // RegSetKeyValue creates the key
          LONG rc = Number(arg()) != 0
                       ? RegSetKeyValueW(HKEY_LOCAL_MACHINE, kHostKey, nullptr, REG_SZ, L"", 2)
