@@ -73,8 +73,13 @@ std::string SystemText(DWORD code)
 
 std::string ErrnoText(int code) { return Utf8(_wcserror(code)); }
 
+// The child sees Windows 10, which a program without a compatibility
+// manifest is told is 6.2 (a version the OS probes log as unknown).
+const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\child.exe";
+
 void ClearRegistry()
 {
+   RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Orvane, Inc.", L"LogLevel");
    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane, Inc.\\OvxLog", KEY_WOW64_64KEY, 0);
 }
@@ -90,6 +95,7 @@ struct Scratch {
       RemoveTree(root);
       ok = CreateDirectoryW(root.c_str(), nullptr) && CreateDirectoryW(tmp().c_str(), nullptr);
       ClearRegistry();
+      RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, L"win10", 12);
    }
    ~Scratch()
    {
@@ -253,6 +259,7 @@ std::vector<Case> Cases()
       // The names stay after the session; the file reopens in append mode.
       {"PrimaryName", Ops("V none S - - own.log - L 1 in X L 1 after"), {"E1 in", "E1 after"},
        "tmp\\own.log"},
+      {"OsProbeLines", Ops("V none" + s + "Y X"), {"I1 Util_GetSystemVersionString: Unknown OS: 6.2 Type: 1"}},
       // Both files fail: the line is lost and the next one tries again.
       {"FallbackFile",
        Ops("V none M" + log + "M ovinstutil.log" + s + "L 1 lost D ovinstutil.log L 1 first"
