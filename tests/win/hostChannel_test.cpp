@@ -108,6 +108,8 @@ TEST(HostChannelTest, ExchangeSequences)
        "O+ S2 P'hi' R G'1 ab' G! R G'1 ab' G'c' A1 C"},
       {"restart: ack", "1 ", 5, kRestart, true, "", "O+ S2 P'hi' R G'1 ' A1! R G'1 ' A1 C"},
       {"restart: HB in", "1 ", 4, kRestart, true, "", "O+ S2 HO'hi' R HI! R HI'1 ' A1 C"},
+      {"empty reply, high bandwidth: still read", "", kNo, 0, false, kBadFormat,
+       "O+ S2 HO'hi' R HI'' A1 C"},
       {"receive size refused: unreported", "1 ", 3, 0, false, kReceiveFailed, "O+ S2 P'hi' R! C"},
       {"receive size: other type", "1 ", 3, kWrongType, false, kReceiveFailed, "O+ S2 P'hi' R! C"},
       {"piece refused: G0", "1 abc", 5, 0, false, kReceiveFailed, "O+ S2 P'hi' R G'1 ab' G! G0 C"},

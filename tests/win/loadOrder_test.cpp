@@ -101,94 +101,76 @@ private:
    std::vector<std::wstring> services_;
 };
 
-TEST_F(LoadOrder, InsertAndRemoveWriteTheEditedList)
+// One edit per row: 'T' removes tag 20, 'S' removes the service's tag, 'I'
+// inserts `tag` behind the service. Every line is a custom-action line (I0).
+// after empty: the list stays as it was (stored as REG_NONE, so that any
+// write shows).
+TEST_F(LoadOrder, EditsAndTheirTranscripts)
 {
-   const std::wstring ref = AddService(L"ref", Bytes({20}));
    // Narrow names are in the active code page; é is in every Western one.
-   const std::wstring wide = AddService(L"svc\u00e9", Bytes({20}));
+   const std::wstring ref = AddService(L"ref", Bytes({20})), wide = AddService(L"svc\u00e9", Bytes({20}));
    char acp[64];
    int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, acp, sizeof acp, nullptr, nullptr);
    const std::string svc(acp, n > 0 ? n - 1 : 0);
    ASSERT_EQ(wide.size(), svc.size()) << "code page " << GetACP() << " has no single-byte é";
-   const uint32_t kRemove = 0;   // else the tag to insert behind ref
-   // after empty: unchanged (stored as REG_NONE, so that any write shows).
-   const struct { const char *label; Words before; uint32_t tag; Words after; Lines log; } cases[] = {
-      {"move: a listed tag", {3, 10, 20, 30}, 10, {3, 20, 10, 30}, {}},
-      {"reference not listed: at the end", {2, 10, 30}, 5, {3, 10, 30, 5},
-       {"INFO: Tag 5" + notFound_}},
-      {"into an empty list of 4 bytes", {0}, 5, {1, 5}, {"INFO: Tag 5" + notFound_}},
-      {"remove the first of two", {4, 10, 20, 30, 20}, kRemove, {3, 10, 30, 20}, {}},
-      {"remove an unlisted tag", {2, 10, 30}, kRemove, {}, {"INFO: Tag 20" + notFound_}},
+   const std::wstring none = L"OvTestSvc-" + kPid + L"-missing", untagged = AddService(L"untagged"),
+                      shortTag = AddService(L"short", std::string("\x14\x00", 2));
+   const std::string key = "I0 ERROR: Can't open service key ", noTag = "I0 ERROR: No Tag value for ",
+                     tagValue = "I0 ERROR: Can't open Tag value for service key ";
+   auto path = [](const std::wstring &service, DWORD rc) {
+      return Utf8(kServicesPath + service) + " (" + std::to_string(rc) + ")";
+   };
+   auto notListed = [this](int tag) { return "I0 INFO: Tag " + std::to_string(tag) + notFound_; };
+   const std::string count = "I0 ERROR: The GroupOrderList's first field is malformed, was 3 "
+                             "expected 2 based on length 12",
+                     length = "I0 ERROR: The GroupOrderList appears to have a malformed length: 6",
+                     open = "I0 ERROR: Can't open GroupOrderList " + Utf8(group_) + " (2)";
+   auto read = [](DWORD rc) { return "I0 ERROR: Read of load order group failed (" + std::to_string(rc) + ")"; };
+   auto byTag = [](DWORD rc) {
+      return "I0 ERROR: RemoveServiceFromLoadOrderByTag failed with (" + std::to_string(rc) + ").";
+   };
+   const std::string badCount = Bytes({3, 10, 20}), six = Bytes({1, 20}).substr(0, 6);
+   const struct { const char *label; char op; std::wstring service; uint32_t tag; std::string before;
+                  DWORD result; Words after; Lines lines; } cases[] = {
+      {"insert a listed tag: moved", 'I', ref, 10, Bytes({3, 10, 20, 30}), 0, {3, 20, 10, 30}, {}},
+      {"reference unlisted: at the end", 'I', ref, 5, Bytes({2, 10, 30}), 0, {3, 10, 30, 5}, {notListed(5)}},
+      {"into an empty list of 4 bytes", 'I', ref, 5, Bytes({0}), 0, {1, 5}, {notListed(5)}},
+      {"remove the first of two", 'S', wide, 0, Bytes({4, 10, 20, 30, 20}), 0, {3, 10, 30, 20}, {}},
+      {"remove an unlisted tag", 'S', wide, 0, Bytes({2, 10, 30}), 0, {}, {notListed(20)}},
+      {"count too high", 'T', L"", 0, badCount, kInvalid, {}, {count, read(kInvalid)}},
+      {"count too high, insert", 'I', ref, 5, badCount, kInvalid, {}, {count, read(kInvalid), byTag(kInvalid)}},
+      {"6 bytes", 'T', L"", 0, six, kInvalid, {}, {length, read(kInvalid)}},
+      {"6 bytes, insert", 'I', ref, 5, six, kInvalid, {}, {length, read(kInvalid), byTag(kInvalid)}},
+      {"no list", 'T', L"", 0, kMissing, kNotFound, {}, {open, read(kNotFound)}},
+      {"no list, insert", 'I', ref, 5, kMissing, kNotFound, {}, {open, read(kNotFound), byTag(kNotFound)}},
+      {"no service key", 'S', none, 0, Bytes({2, 10, 20}), kNotFound, {}, {key + path(none, kNotFound)}},
+      {"no reference key", 'I', none, 5, Bytes({2, 10, 20}), kNotFound, {},
+       {notListed(5), key + path(none, kNotFound)}},
+      {"no Tag value", 'S', untagged, 0, Bytes({2, 10, 20}), kNotFound, {},
+       {tagValue + path(untagged, kNotFound)}},
+      {"reference without Tag", 'I', untagged, 5, Bytes({2, 10, 20}), kNotFound, {},
+       {notListed(5), noTag + path(untagged, kNotFound)}},
+      {"Tag of 2 bytes", 'S', shortTag, 0, Bytes({2, 10, 20}), kInvalid, {},
+       {tagValue + path(shortTag, kInvalid)}},
+      {"reference Tag of 2 bytes", 'I', shortTag, 5, Bytes({2, 10, 20}), kInvalid, {},
+       {notListed(5), noTag + path(shortTag, kInvalid)}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
-      SetList(Bytes(c.before), c.after.empty() ? REG_NONE : REG_BINARY);
+      SetList(c.before, c.after.empty() ? REG_NONE : REG_BINARY);
       LogCapture log;
-      EXPECT_EQ(0u, c.tag == kRemove ? RemoveServiceFromLoadOrder(group_.c_str(), svc.c_str())
-                                     : InsertServiceInLoadOrder(group_.c_str(), ref.c_str(), c.tag));
-      EXPECT_EQ(c.after.empty() ? "type 0:" + Bytes(c.before) : Bytes(c.after), Stored());
-      EXPECT_EQ(c.log, log.Texts("I0"));
-   }
-}
-
-TEST_F(LoadOrder, MalformedOrMissingListIsLeftAlone)
-{
-   const std::wstring ref = AddService(L"ref", Bytes({20}));
-   const struct { const char *label; std::string stored; DWORD result; std::string readLine; }
-      cases[] = {
-      {"count too high", Bytes({3, 10, 20}), kInvalid,
-       "ERROR: The GroupOrderList's first field is malformed, was 3 expected 2 based on length 12"},
-      {"6 bytes", Bytes({1, 20}).substr(0, 6), kInvalid,
-       "ERROR: The GroupOrderList appears to have a malformed length: 6"},
-      {"missing value", kMissing, kNotFound, "ERROR: Can't open GroupOrderList " + Utf8(group_) +
-                                                " (2)"},
-   };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.label);
-      SetList(c.stored, REG_NONE);
-      const std::string code = std::to_string(c.result);
-      Lines want = {c.readLine, "ERROR: Read of load order group failed (" + code + ")"};
-      LogCapture log;
-      EXPECT_EQ(c.result, RemoveServiceFromLoadOrderByTag(group_.c_str(), 20));
-      EXPECT_EQ(want, log.Texts("I0"));
-      LogCapture insertLog;
-      EXPECT_EQ(c.result, InsertServiceInLoadOrder(group_.c_str(), ref.c_str(), 5));
-      want.push_back("ERROR: RemoveServiceFromLoadOrderByTag failed with (" + code + ").");
-      EXPECT_EQ(want, insertLog.Texts("I0"));
-      EXPECT_EQ(c.stored == kMissing ? kMissing : "type 0:" + c.stored, Stored());
-   }
-}
-
-TEST_F(LoadOrder, MissingServiceOrTag)
-{
-   const std::string open = "ERROR: Can't open service key ",
-                     noTag = "ERROR: Can't open Tag value for service key ";
-   const std::wstring missing = L"OvTestSvc-" + kPid + L"-missing";
-   const struct { const char *label; std::wstring service; DWORD result;
-                  std::string removeLine, insertLine; } cases[] = {
-      {"no service key", missing, kNotFound, open, open},
-      {"no Tag value", AddService(L"untagged"), kNotFound, noTag, "ERROR: No Tag value for "},
-      {"Tag of 2 bytes", AddService(L"short", std::string("\x14\x00", 2)), kInvalid, noTag,
-       "ERROR: No Tag value for "},
-   };
-   const Words list = {2, 10, 20};
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.label);
-      SetList(Bytes(list), REG_NONE);
-      const std::string tail = Utf8(kServicesPath + c.service) + " (" +
-                               std::to_string(c.result) + ")";
-      LogCapture log;
-      EXPECT_EQ(c.result, RemoveServiceFromLoadOrder(group_.c_str(), Utf8(c.service).c_str()));
-      EXPECT_EQ(Lines{c.removeLine + tail}, log.Texts("I0"));
-      LogCapture insertLog;
-      EXPECT_EQ(c.result, InsertServiceInLoadOrder(group_.c_str(), c.service.c_str(), 5));
-      EXPECT_EQ((Lines{"INFO: Tag 5" + notFound_, c.insertLine + tail}), insertLog.Texts("I0"));
-      EXPECT_EQ("type 0:" + Bytes(list), Stored());
+      const std::string name = c.service == wide ? svc : Utf8(c.service);
+      EXPECT_EQ(c.result, c.op == 'T'   ? RemoveServiceFromLoadOrderByTag(group_.c_str(), 20)
+                          : c.op == 'S' ? RemoveServiceFromLoadOrder(group_.c_str(), name.c_str())
+                                        : InsertServiceInLoadOrder(group_.c_str(), c.service.c_str(), c.tag));
+      EXPECT_EQ(c.after.empty() ? (c.before == kMissing ? kMissing : "type 0:" + c.before) : Bytes(c.after),
+                Stored());
+      EXPECT_EQ(c.lines, log.Take());
    }
    // The removal that makes room for a move is written before the reference
    // is read, and stays when that read fails.
-   SetList(Bytes(list));
-   EXPECT_EQ(kNotFound, InsertServiceInLoadOrder(group_.c_str(), missing.c_str(), 10));
+   SetList(Bytes({2, 10, 20}));
+   EXPECT_EQ(kNotFound, InsertServiceInLoadOrder(group_.c_str(), none.c_str(), 10));
    EXPECT_EQ(Bytes({1, 20}), Stored());
 }
 
@@ -212,12 +194,12 @@ TEST_F(LoadOrder, ReadGroupOrderListAndNullNames)
    EXPECT_EQ(invalid, RemoveServiceFromLoadOrder(group_.c_str(), nullptr));
    EXPECT_EQ(invalid, InsertServiceInLoadOrder(group_.c_str(), nullptr, 5));
    EXPECT_EQ(invalid, InsertServiceInLoadOrder(nullptr, ref.c_str(), 5));
-   EXPECT_EQ((Lines{"ERROR: ReadGroupOrderList: no group name given",
-                    "ERROR: RemoveServiceFromLoadOrderByTag: no group name given",
-                    "ERROR: RemoveServiceFromLoadOrder: no service name given",
-                    "ERROR: InsertServiceInLoadOrder: no reference service name given",
-                    "ERROR: InsertServiceInLoadOrder: no group name given"}),
-             log.Texts("I0"));
+   EXPECT_EQ((Lines{"I0 ERROR: ReadGroupOrderList: no group name given",
+                    "I0 ERROR: RemoveServiceFromLoadOrderByTag: no group name given",
+                    "I0 ERROR: RemoveServiceFromLoadOrder: no service name given",
+                    "I0 ERROR: InsertServiceInLoadOrder: no reference service name given",
+                    "I0 ERROR: InsertServiceInLoadOrder: no group name given"}),
+             log.Take());
    EXPECT_EQ("type 0:" + Bytes({2, 10, 20}), Stored());
 }
 

@@ -56,7 +56,7 @@ private:
    std::string Serve(CONTEXT *c, unsigned char op);
    uint32_t Open(CONTEXT *c, uint32_t ebx);
    uint32_t Take(Channel *ch, const std::string &bytes);
-   std::string Give(Channel *ch, size_t n, uint32_t *status);
+   std::string Give(Channel *ch, size_t n, uint32_t *status, bool high = false);
 
    void *handler_;
    size_t calls_ = 0;
