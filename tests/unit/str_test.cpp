@@ -100,8 +100,6 @@ TEST(UtilPanicDeathTest, AssertionFormsNameTheModule)
    EXPECT_STREQ("lib/string/str", Util_PanicModuleName("/usr/lib/x/lib/string/str.cpp"));
    EXPECT_EXIT(VERIFY(1 + 1 == 3), testing::ExitedWithCode(kPanicExitCode),
                "VERIFY .*tests/unit/str_test:");
-   EXPECT_EXIT(Util_Panic("NOT_REACHED %s:%d\n", "lib/misc/codeset", 42),
-               testing::ExitedWithCode(kPanicExitCode), "NOT_REACHED lib/misc/codeset:42");
 }
 
 }  // namespace

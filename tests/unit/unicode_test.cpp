@@ -5,16 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "lib/misc/codeset.h"
 #include "tests/unit/formatTestUtil.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 using formattest::kPanicExitCode;
 
@@ -120,27 +115,6 @@ TEST(Unicode, SubstrAndFindCountCodePointsAndClamp)
       EXPECT_EQ(c.expected, Unicode_FindSubstrInRange(c.str, c.start, c.length, c.find,
                                                       c.findStart, c.findLength))
          << c.find << " from " << c.start;
-   }
-}
-
-// The wrappers convert before the wide call, whose errno and last error
-// must reach the caller untouched.
-TEST(UnicodeConversions, KeepErrnoAndLastError)
-{
-   for (StringEncoding enc : {STRING_ENCODING_UTF16_LE, STRING_ENCODING_DEFAULT}) {
-      SCOPED_TRACE(Unicode_EncodingName(enc));
-      errno = 33;
-#ifdef _WIN32
-      SetLastError(12345);
-#endif
-      void *encoded = Unicode_AllocEncoded("\xC3\xA9t\xC3\xA9", enc);
-      EXPECT_EQ("\xC3\xA9t\xC3\xA9", Take(Unicode_AllocWithLength(encoded, -1, enc)));
-      free(encoded);
-      free(Unicode_EscapeBuffer("\xFF", 1, STRING_ENCODING_UTF8));
-      EXPECT_EQ(33, errno);
-#ifdef _WIN32
-      EXPECT_EQ(12345u, GetLastError());
-#endif
    }
 }
 

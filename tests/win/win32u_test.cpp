@@ -142,6 +142,7 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
 #undef OV_CASE
    wchar_t saved[MAX_PATH];
    GetCurrentDirectoryW(MAX_PATH, saved);
+   LogCapture log;
    for (const auto &c : cases) {
       for (const std::string &path : paths) {
          SCOPED_TRACE(testing::Message() << c.label << "(\"" << path << "\")");
@@ -151,6 +152,11 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
       }
    }
    SetCurrentDirectoryW(saved);
+   // Of all these, only Win32U_GetFileAttributes logs, and only its failures.
+   const std::string failed = "E1 Win32U_GetFileAttributes: GetFileAttributesExW(\"";
+   EXPECT_EQ((std::vector<std::string>{failed + paths[2] + "\", ...) failed, error: 2",
+                                       failed + "RpcSs\", ...) failed, error: 2"}),
+             log.Take());
 }
 
 TEST(Win32UCreateProcess, ChildGetsTheConvertedArguments)
