@@ -42,19 +42,6 @@ void SetRaw(HKEY key, const std::string &name, DWORD type, const std::string &da
    }
 }
 
-struct Query { LONG result; DWORD type, size; std::string data; };
-
-// Win32U_RegQueryValueEx into `size` bytes filled with '#'; no buffer for 0.
-Query QueryValue(HKEY key, const std::string &name, DWORD size)
-{
-   Query q{0, 0xDEAD, size, std::string(size, '#')};
-   q.result = Win32U_RegQueryValueEx(key, name.c_str(), nullptr, &q.type,
-                                     size == 0 ? nullptr : (BYTE *)&q.data[0], &q.size);
-   return q;
-}
-
-const std::wstring kLone = L"a"s + wchar_t(0xD800) + L"b\0"s;   // a lone surrogate
-
 TEST(Win32URegistryKeys, CreateEnumerateOpenAndDelete)
 {
    ScratchKey scratch;
@@ -150,7 +137,7 @@ TEST(Win32URegistryQuery, BuffersSizesConversionsAndFailureLines)
       {"odd byte count", REG_SZ, "a\0b\0c\0d"s, 16, ERROR_INVALID_DATA, 16, "",
        {"E1 Win32UGetRegistryStringLength: Unexpected size of a UTF-16 string: 8 bytes exceeds "
         "buffer of 7 bytes."}},
-      {"lone surrogate: its text up to the terminator", REG_SZ, Bytes(kLone), 16,
+      {"lone surrogate: its text up to the terminator", REG_SZ, Bytes(L"a\xD800" L"b\0"s), 16,
        ERROR_INVALID_DATA, 16, "",
        {"E1 Win32UCodeSetUtf16leToUtf8: Failed to convert the UTF-16 string to UTF-8: "
         "\\x61\\x00\\x00\\xD8\\x62\\x00."}},
@@ -164,14 +151,16 @@ TEST(Win32URegistryQuery, BuffersSizesConversionsAndFailureLines)
       SetRaw(scratch.h, name, c.type, c.stored);
       LogCapture log;
       SetSentinels();
-      Query q = QueryValue(scratch.h, name, c.size);
+      DWORD type = 0xDEAD, size = c.size;
+      std::string data(c.size, '#');   // no buffer for size 0
+      EXPECT_EQ(c.result, Win32U_RegQueryValueEx(scratch.h, name.c_str(), nullptr, &type,
+                                                 c.size ? (BYTE *)&data[0] : nullptr, &size));
       // Wine's registry calls leave both alone, and so must the conversions and the log.
       EXPECT_EQ(kErrnoSentinel, errno);
       EXPECT_EQ(kLastErrorSentinel, GetLastError());
-      EXPECT_EQ(c.result, q.result);
-      EXPECT_EQ(c.reported, q.size);
-      EXPECT_EQ(c.type == REG_NONE ? 0xDEAD : c.type, q.type);
-      EXPECT_EQ(c.data + std::string(c.size - c.data.size(), '#'), q.data);
+      EXPECT_EQ(c.reported, size);
+      EXPECT_EQ(c.type == REG_NONE ? 0xDEAD : c.type, type);
+      EXPECT_EQ(c.data + std::string(c.size - c.data.size(), '#'), data);
       EXPECT_EQ(c.lines, log.Take());
    }
 }
