@@ -15,6 +15,9 @@
 #endif
 
 #include "lib/misc/codesetInternal.h"
+#include "tests/unit/formatTestUtil.h"
+
+using formattest::Le;
 
 namespace {
 
@@ -41,12 +44,6 @@ std::string Conv(ConvertFn f, const char *from, const std::string &in, const cha
    return Take(ok, out, size);
 }
 
-// The compiler's UTF-16 of a literal: an oracle independent of the code.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "UTF-16LE in memory");
-std::string Le(const std::u16string &s)
-{
-   return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
-}
 
 // A converter (modes 0 to 2), or a pair of strict functions (mode 0); the
 // ICU ones where ICU is present (always natively).

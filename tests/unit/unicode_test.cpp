@@ -12,6 +12,7 @@
 #include "tests/unit/formatTestUtil.h"
 
 using formattest::kPanicExitCode;
+using formattest::Le;
 
 namespace {
 
@@ -25,13 +26,6 @@ std::string Take(void *p, size_t bytes = std::string::npos)
    return r;
 }
 
-// The compiler's UTF-16 of a literal as bytes (little-endian on every
-// target): an oracle independent of the code under test.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "UTF-16LE in memory");
-std::string Le(const std::u16string &s)
-{
-   return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
-}
 
 const char kMixed[] = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";   // a é € 😀 z
 const std::string kMixed16 = Le(u"a\u00E9\u20AC\U0001F600z") + std::string(2, '\0');

@@ -193,6 +193,15 @@ TEST(Win32URegistryEnum, ValueNameTypeAndConvertedData)
    EXPECT_EQ(ERROR_MORE_DATA, Win32UCodeSetUtf16leToUtf8(Wide(kMixed).c_str(), 8, nullptr, &size));
    EXPECT_EQ(9u, size);   // the UTF-8 length
    EXPECT_EQ(ERROR_INVALID_PARAMETER, Win32UCodeSetUtf16leToUtf8(L"ab", 4, nullptr, nullptr));
+   // Invalid text: its own line, and errno and last error as they were.
+   LogCapture log;
+   SetSentinels();
+   EXPECT_EQ(ERROR_INVALID_DATA, Win32UCodeSetUtf16leToUtf8(L"x\xDC00", 4, nullptr, &size));
+   EXPECT_EQ(kErrnoSentinel, errno);
+   EXPECT_EQ(kLastErrorSentinel, GetLastError());
+   EXPECT_EQ(Strings{"E1 Win32UCodeSetUtf16leToUtf8: Failed to convert the UTF-16 string to UTF-8: "
+                     "\\x78\\x00\\x00\\xDC."},
+             log.Take());
 }
 
 }  // namespace
