@@ -4,7 +4,6 @@
 // formatters.
 #include <benchmark/benchmark.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +12,7 @@
 
 namespace {
 
-using benchline::FormatLine;
-using benchline::Formatter;
-using benchline::Glibc;
-using benchline::Stb;
-const Formatter Ours = Text_Snprintf;
+using namespace benchline;
 
 void BM_Format(benchmark::State &state, Formatter f) {
    char buf[2048];
@@ -29,26 +24,21 @@ void BM_Format(benchmark::State &state, Formatter f) {
    }
 }
 
-// A benchmark of formatters that disagree would compare different work.
-struct SameTextCheck {
-   SameTextCheck() {
-      char ours[2048], glibc[2048], stb[2048];
-      int a = FormatLine(Ours, ours, sizeof ours);
-      int b = FormatLine(Glibc, glibc, sizeof glibc);
-      int c = FormatLine(Stb, stb, sizeof stb);
-      if (a != b || b != c || strcmp(ours, glibc) != 0 || strcmp(glibc, stb) != 0) {
-         fprintf(stderr,
-                 "bench_format: the formatters disagree\n  ours  %d \"%s\"\n"
-                 "  glibc %d \"%s\"\n  stb   %d \"%s\"\n",
-                 a, ours, b, glibc, c, stb);
+// Registered only once all three agree: formatters that disagree would
+// compare different work.
+const bool kRegistered = [] {
+   char ours[2048], other[2048];
+   const int n = FormatLine(kFormatters[0].f, ours, sizeof ours);
+   for (const auto &fm : kFormatters) {
+      if (FormatLine(fm.f, other, sizeof other) != n || strcmp(ours, other) != 0) {
+         fprintf(stderr, "bench_format: %s disagrees\n  ours %d \"%s\"\n  %s \"%s\"\n", fm.name, n,
+                 ours, fm.name, other);
          abort();
       }
+      benchmark::RegisterBenchmark(fm.name, BM_Format, fm.f);
    }
-} sameTextCheck;
-
-BENCHMARK_CAPTURE(BM_Format, ours_Text_Snprintf, Ours);
-BENCHMARK_CAPTURE(BM_Format, glibc_vsnprintf, Glibc);
-BENCHMARK_CAPTURE(BM_Format, stb_vsnprintf, Stb);
+   return true;
+}();
 
 }  // namespace
 

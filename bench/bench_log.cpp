@@ -30,7 +30,8 @@ LogLineTime Now()
            static_cast<int>(ms.count() % 1000), static_cast<int>(tm.tm_gmtoff / 60)};
 }
 
-// The arguments reach the builder through `...`, as they do from Inst_Log.
+// The typical line; the arguments reach the builder through `...`, as they
+// do from Inst_Log.
 size_t BuildV(char (&buf)[LOG_LINE_BUFFER_SIZE], const LogLineTime &t, const char *format, ...)
 {
    va_list ap;
@@ -66,11 +67,8 @@ void BM_Append(benchmark::State &state, bool build)
    const char *dir = getenv("TMPDIR");
    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/logXXXXXX";
    int fd = mkstemp(&path[0]);
-   if (fd >= 0) {
-      close(fd);
-      fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
-      unlink(path.c_str());
-   }
+   fd = fd >= 0 && close(fd) == 0 ? open(path.c_str(), O_WRONLY | O_APPEND) : -1;
+   unlink(path.c_str());
    if (fd < 0) {
       state.SkipWithError("cannot create a temporary file");
       return;

@@ -16,38 +16,30 @@
 
 namespace benchline {
 
-// Prefix and message as the logger joins them: one format, one call.
-const char kFormat[] =
-   "%04d-%02d-%02dT%02d:%02d:%02d.%03d%s| %s| %c%c: "
-   "Util_DeleteFileW: Deleting %s (attempt %d)";
-const char kPath[] = "C:\\Users\\builder\\AppData\\Local\\Temp\\setup.msi";
-
 typedef int (*Formatter)(char *buf, size_t size, const char *fmt, ...);
 
 // Text_Snprintf already has this shape; the other two get the same one
 // variadic layer over their va_list entry points.
-inline int Glibc(char *buf, size_t size, const char *fmt, ...)
+template <int (*V)(char *, int, const char *, va_list)>
+int Variadic(char *buf, size_t size, const char *fmt, ...)
 {
    va_list ap;
    va_start(ap, fmt);
-   int n = vsnprintf(buf, size, fmt, ap);
+   int n = V(buf, static_cast<int>(size), fmt, ap);
    va_end(ap);
    return n;
 }
+inline int GlibcV(char *buf, int size, const char *fmt, va_list ap) { return vsnprintf(buf, size_t(size), fmt, ap); }
 
-inline int Stb(char *buf, size_t size, const char *fmt, ...)
-{
-   va_list ap;
-   va_start(ap, fmt);
-   int n = stbsp_vsnprintf(buf, static_cast<int>(size), fmt, ap);
-   va_end(ap);
-   return n;
-}
+const struct { const char *name; Formatter f; } kFormatters[] = {
+   {"ours", Text_Snprintf}, {"glibc", Variadic<GlibcV>}, {"stb", Variadic<stbsp_vsnprintf>}};
 
+// Prefix and message as the logger joins them: one format, one call.
 inline int FormatLine(Formatter f, char *buf, size_t size)
 {
-   return f(buf, size, kFormat, 2026, 12, 5, 16, 38, 7, 123, "Z",
-            "setupKit-build-12345", 'I', '0', kPath, 3);
+   return f(buf, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%s| %s| %c%c: "
+            "Util_DeleteFileW: Deleting %s (attempt %d)", 2026, 12, 5, 16, 38, 7, 123, "Z",
+            "setupKit-build-12345", 'I', '0', "C:\\Users\\builder\\AppData\\Local\\Temp\\setup.msi", 3);
 }
 
 }  // namespace benchline

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,6 +15,9 @@
 #endif
 
 #include "lib/misc/codesetInternal.h"
+#include "tests/unit/formatTestUtil.h"
+
+using formattest::Le;
 
 namespace {
 
@@ -42,12 +44,6 @@ std::string Conv(ConvertFn f, const char *from, const std::string &in, const cha
    return Take(ok, out, size);
 }
 
-// The compiler's UTF-16 of a literal: an oracle independent of the code.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "UTF-16LE in memory");
-std::string Le(const std::u16string &s)
-{
-   return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
-}
 
 // A converter (modes 0 to 2), or a pair of strict functions (mode 0); the
 // ICU ones where ICU is present (always natively).
@@ -55,15 +51,14 @@ struct Path { const char *name; bool icu; ConvertFn convert; StrictFn toUtf16, t
 
 std::vector<Path> Paths(bool convertersOnly)
 {
-   std::vector<Path> p = {
-      {"Builtin", false, CodeSetBuiltinConvert, nullptr, nullptr},
-      {"IcuConverter", true, CodeSetIcuConvert, nullptr, nullptr},
-      {"Public", false, nullptr, CodeSet_Utf8ToUtf16le, CodeSet_Utf16leToUtf8},
-      {"IcuDirect", true, nullptr, CodeSetIcuUtf8ToUtf16le, CodeSetIcuUtf16leToUtf8}};
-   auto missing = [&](const Path &q) {
-      return (q.icu && !CodeSetIcuAvailable()) || (convertersOnly && !q.convert);
-   };
-   p.erase(std::remove_if(p.begin(), p.end(), missing), p.end());
+   std::vector<Path> p;
+   for (const Path &q : {Path{"Builtin", false, CodeSetBuiltinConvert, nullptr, nullptr},
+                         Path{"IcuConverter", true, CodeSetIcuConvert, nullptr, nullptr},
+                         Path{"Public", false, nullptr, CodeSet_Utf8ToUtf16le, CodeSet_Utf16leToUtf8},
+                         Path{"IcuDirect", true, nullptr, CodeSetIcuUtf8ToUtf16le,
+                              CodeSetIcuUtf16leToUtf8}}) {
+      (q.icu && !CodeSetIcuAvailable()) || (convertersOnly && !q.convert) ? void() : p.push_back(q);
+   }
    return p;
 }
 
@@ -226,18 +221,6 @@ TEST(Codeset, IcuIsTheDefaultNativelyAndKnowsCodePages)
    }
 }
 #else
-TEST(Codeset, IcuIsUsedExactlyWhenWindowsShipsIt)
-{
-   wchar_t dir[MAX_PATH];
-   std::wstring sys(dir, GetSystemDirectoryW(dir, MAX_PATH));
-   bool shipped = GetFileAttributesW((sys + L"\\icu.dll").c_str()) != INVALID_FILE_ATTRIBUTES ||
-                  GetFileAttributesW((sys + L"\\icuuc.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
-   EXPECT_EQ(shipped, CodeSetIcuAvailable());
-   // Wine ships none: the first conversion turns the switch.
-   EXPECT_EQ(Le(u"a"), Conv(CodeSet_Convert, "UTF-8", "a", "UTF-16LE", 0));
-   EXPECT_EQ(shipped, CodeSet_IsUsingIcu());
-}
-
 TEST(Codeset, CodePagesRoundTripAndRefuseBestFit)
 {
    // Windows maps 1252's undefined 0x81 to U+0081 and back; U+0101 is in

@@ -5,8 +5,8 @@
 // with %c, a negative NaN's sign). Where a runtime breaks C99 (Comparable,
 // the _WIN32 notes) the case is skipped or steered around.
 //
-// A checker D has `rng` (Range, Percent, Pick, Bits), `skipped`, String()
-// for a %s argument and Check(format, args...), which calls Compare.
+// A Differ draws the cases from its source of bits (a seeded generator, or
+// a fuzzer's input) and reports each difference to its `fail`.
 #pragma once
 
 #include <algorithm>
@@ -14,7 +14,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -110,6 +112,41 @@ void Compare(const Fail &fail, uint64_t cut, const char *fmt, A... args)
    free(p);
 }
 
+const char *const kStrings[] = {
+   "", "a", "hello", "100% sure", "tab\tand\nnewline", "h\xC3\xA9llo", "\xE6\x97\xA5\xE8\xAA\x9E",
+   "emoji \xF0\x9F\x98\x80 end", "\xC3\xA9\xE2\x82\xAC\xF0\x90\x8D\x88", "C:\\Temp\\setup.log",
+   ("0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567"
+    "8901234567890123456789012345678901234567890123456789012345678901234567890123456789"),
+};
+
+struct Differ {
+   Differ(std::function<uint64_t(int)> n, std::function<void(const std::string &)> f, uint64_t cut)
+      : next(n), fail(f), cuts(cut) {}
+   std::function<uint64_t(int)> next;   // a value of up to that many bytes
+   std::function<void(const std::string &)> fail;
+   // Cut sizes come from a stream of their own, so that a case skipped in
+   // one tree does not shift the cases after it.
+   std::mt19937_64 cuts;
+   int skipped = 0;
+   std::string text;
+
+   uint64_t Bits() { return next(8); }
+   int Range(int lo, int hi) { return lo + int(next(hi - lo < 256 ? 1 : 2) % uint64_t(hi - lo + 1)); }
+   bool Percent(int pct) { return Range(0, 99) < pct; }
+   template <class T, size_t N>
+   const T &Pick(const T (&items)[N]) { return items[Range(0, int(N) - 1)]; }
+   // A sample string, or a third of the time drawn bytes (up to a NUL).
+   const char *String() {
+      text.assign(Range(0, 2) == 0 ? size_t(Range(0, 40)) : 0, '\0');
+      for (char &c : text) {
+         c = char(next(1));
+      }
+      return text[0] != '\0' ? text.c_str() : Pick(kStrings);
+   }
+   template <class... A>
+   void Check(const std::string &format, A... args) { Compare(fail, cuts(), format.c_str(), args...); }
+};
+
 // A directive of one of `conversions`: flags that C defines for it, in any
 // order and sometimes repeated; a literal or '*' width and precision (star
 // widths < 0 mean '-', star precisions < 0 mean none).
@@ -118,8 +155,7 @@ struct Directive {
    std::vector<int> stars;
 };
 
-template <class R>
-Directive Draw(R &rng, const char *conversions, const std::string &length = "")
+inline Directive Draw(Differ &rng, const char *conversions, const std::string &length = "")
 {
    const char c = conversions[rng.Range(0, int(strlen(conversions)) - 1)];
    // The apostrophe groups integer digits, of which %e has one.
@@ -158,12 +194,12 @@ Directive Draw(R &rng, const char *conversions, const std::string &length = "")
 // The directive between literal texts (multi-byte at times, for the UTF-8
 // cut to step back over), then bare with the same value: no state may leak
 // from one directive into the next.
-template <class D, class T>
-void CheckDrawn(D &df, const Directive &d, T value)
+template <class T>
+void CheckDrawn(Differ &df, const Directive &d, T value)
 {
    static const char *const kText[] = {"", "", "", "<", "x=", "\xC3\xA9:", "%% ", "\xE2\x82\xAC"};
-   std::string fmt = df.rng.Pick(kText) + d.text;
-   fmt += df.rng.Pick(kText) + ("|" + d.bare);
+   std::string fmt = df.Pick(kText) + d.text;
+   fmt += df.Pick(kText) + ("|" + d.bare);
    d.stars.empty()        ? df.Check(fmt, value, value)
    : d.stars.size() == 1 ? df.Check(fmt, d.stars[0], value, value)
                          : df.Check(fmt, d.stars[0], d.stars[1], value, value);
@@ -178,8 +214,8 @@ inline double PowerOfTen(int k)  // correctly rounded, unlike pow()
 
 // Edges of the type and of the narrow types hh and h cut to, powers of ten
 // and their neighbours, any bit pattern; negated at times.
-template <class T, class R>
-T IntegerValue(R &rng)
+template <class T>
+T IntegerValue(Differ &rng)
 {
    typedef typename std::make_unsigned<T>::type U;
    static const long long kNarrow[] = {0, 1, 7, 8, 10, 16, 127, 128, -128, -129, 255, 256,
@@ -193,14 +229,13 @@ T IntegerValue(R &rng)
    return T(kind > 1 && std::is_signed<T>() && rng.Percent(40) ? U(0) - u : u);
 }
 
-template <class T, class D>
-void CheckInt(D &df, const Directive &d) { CheckDrawn(df, d, IntegerValue<T>(df.rng)); }
+template <class T>
+void CheckInt(Differ &df, const Directive &d) { CheckDrawn(df, d, IntegerValue<T>(df)); }
 
-template <class D>
-void RandomInteger(D &df)
+inline void RandomInteger(Differ &df)
 {
    // hh and h take the promoted int and narrow it themselves.
-   typedef void (*Fn)(D &, const Directive &);
+   typedef void (*Fn)(Differ &, const Directive &);
    static const struct { const char *length; Fn sign, unsign; } kLengths[] = {
       {"", CheckInt<int>, CheckInt<unsigned>}, {"hh", CheckInt<int>, CheckInt<int>},
       {"h", CheckInt<int>, CheckInt<int>}, {"l", CheckInt<long>, CheckInt<unsigned long>},
@@ -208,8 +243,8 @@ void RandomInteger(D &df)
       {"j", CheckInt<intmax_t>, CheckInt<uintmax_t>},
       {"z", CheckInt<std::make_signed<size_t>::type>, CheckInt<size_t>},
       {"t", CheckInt<ptrdiff_t>, CheckInt<std::make_unsigned<ptrdiff_t>::type>}};
-   const auto &row = df.rng.Pick(kLengths);
-   const Directive d = Draw(df.rng, "diuoxX", row.length);
+   const auto &row = df.Pick(kLengths);
+   const Directive d = Draw(df, "diuoxX", row.length);
    (strchr("di", d.text.back()) ? row.sign : row.unsign)(df, d);
 }
 
@@ -226,8 +261,7 @@ const double kDoubleEdges[] = {
 // Edges; any bit pattern, subnormals too; powers of ten and their binary
 // neighbours; runs of nines (rounding carries through every digit); short
 // decimals; exact binary ties.
-template <class R>
-double RandomDouble(R &rng)
+inline double RandomDouble(Differ &rng)
 {
    const double sign = rng.Percent(35) ? -1.0 : 1.0, edge = rng.Pick(kDoubleEdges);
    const uint64_t bits = rng.Bits();
@@ -274,30 +308,29 @@ inline bool Comparable(const std::string &directive, double v)
    return strcmp(want, got) == 0;
 }
 
-template <class D>
-void RandomFloat(D &df)
+inline void RandomFloat(Differ &df)
 {
-   const Directive d = Draw(df.rng, "efgEFGefg");
-   double v = RandomDouble(df.rng);
+   const Directive d = Draw(df, "efgEFGefg");
+   double v = RandomDouble(df);
    v = Comparable(d.resolved, v) ? v : std::fmod(v, 1e200);  // keep the directive
    Comparable(d.resolved, v) ? CheckDrawn(df, d, v) : void(df.skipped++);
 }
 
-const char *const kStrings[] = {
-   "", "a", "hello", "100% sure", "tab\tand\nnewline", "h\xC3\xA9llo", "\xE6\x97\xA5\xE8\xAA\x9E",
-   "emoji \xF0\x9F\x98\x80 end", "\xC3\xA9\xE2\x82\xAC\xF0\x90\x8D\x88", "C:\\Temp\\setup.log",
-   ("0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567"
-    "8901234567890123456789012345678901234567890123456789012345678901234567890123456789"),
-};
 
-template <class D>
-void RandomStringAndChar(D &df)
+inline void RandomStringAndChar(Differ &df)
 {
-   const Directive s = Draw(df.rng, "s");
+   const Directive s = Draw(df, "s");
    CheckDrawn(df, s, df.String());
-   const Directive c = Draw(df.rng, "c");
+   const Directive c = Draw(df, "c");
    // Raw bytes (NUL and non-ASCII), ints past a byte (%c narrows), ASCII.
-   CheckDrawn(df, c, df.rng.Percent(50) ? df.rng.Range(0, 511) : df.rng.Range(32, 126));
+   CheckDrawn(df, c, df.Percent(50) ? df.Range(0, 511) : df.Range(32, 126));
+}
+
+// One case of a family drawn at random.
+inline void RandomCase(Differ &df)
+{
+   static void (*const kFamilies[])(Differ &) = {RandomInteger, RandomFloat, RandomStringAndChar};
+   df.Pick(kFamilies)(df);
 }
 
 }  // namespace formattest

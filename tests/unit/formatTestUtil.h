@@ -1,4 +1,4 @@
-// Helpers shared by the formatting tests.
+// Helpers shared by the formatting, codeset and Unicode tests.
 #pragma once
 
 #include <cstdarg>
@@ -55,6 +55,14 @@ inline int Runtime(char *buf, size_t size, const char *format, ...)
 #endif
    va_end(ap);
    return n;
+}
+
+// The compiler's UTF-16 of a literal as bytes (little-endian on every
+// target): an oracle independent of the code under test.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "UTF-16LE in memory");
+inline std::string Le(const std::u16string &s)
+{
+   return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
 }
 
 // Exit code of a process ended by Util_Panic, as a death test sees it.

@@ -5,18 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "lib/misc/codeset.h"
 #include "tests/unit/formatTestUtil.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 using formattest::kPanicExitCode;
+using formattest::Le;
 
 namespace {
 
@@ -30,13 +26,6 @@ std::string Take(void *p, size_t bytes = std::string::npos)
    return r;
 }
 
-// The compiler's UTF-16 of a literal as bytes (little-endian on every
-// target): an oracle independent of the code under test.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "UTF-16LE in memory");
-std::string Le(const std::u16string &s)
-{
-   return std::string(reinterpret_cast<const char *>(s.data()), 2 * s.size());
-}
 
 const char kMixed[] = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";   // a é € 😀 z
 const std::string kMixed16 = Le(u"a\u00E9\u20AC\U0001F600z") + std::string(2, '\0');
@@ -120,27 +109,6 @@ TEST(Unicode, SubstrAndFindCountCodePointsAndClamp)
       EXPECT_EQ(c.expected, Unicode_FindSubstrInRange(c.str, c.start, c.length, c.find,
                                                       c.findStart, c.findLength))
          << c.find << " from " << c.start;
-   }
-}
-
-// The wrappers convert before the wide call, whose errno and last error
-// must reach the caller untouched.
-TEST(UnicodeConversions, KeepErrnoAndLastError)
-{
-   for (StringEncoding enc : {STRING_ENCODING_UTF16_LE, STRING_ENCODING_DEFAULT}) {
-      SCOPED_TRACE(Unicode_EncodingName(enc));
-      errno = 33;
-#ifdef _WIN32
-      SetLastError(12345);
-#endif
-      void *encoded = Unicode_AllocEncoded("\xC3\xA9t\xC3\xA9", enc);
-      EXPECT_EQ("\xC3\xA9t\xC3\xA9", Take(Unicode_AllocWithLength(encoded, -1, enc)));
-      free(encoded);
-      free(Unicode_EscapeBuffer("\xFF", 1, STRING_ENCODING_UTF8));
-      EXPECT_EQ(33, errno);
-#ifdef _WIN32
-      EXPECT_EQ(12345u, GetLastError());
-#endif
    }
 }
 

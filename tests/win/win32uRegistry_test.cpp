@@ -1,6 +1,6 @@
 // The UTF-8 wrappers of the wide registry functions, against Wine's
-// registry, each test under the scratch key HKCU\Software\OvTest; and the
-// log lines of the wrappers.
+// registry, each test under the scratch key HKCU\Software\OvTest, with
+// their failure lines.
 #include "lib/misc/win32u.h"
 #include "lib/misc/win32uRegistry.h"
 
@@ -8,12 +8,11 @@
 
 #include <map>
 
-#include "common/log.h"
-#include "lib/unicode/unicodeSimpleBase.h"
 #include "tests/win/win32uTestUtil.h"
 
 using namespace win32utest;
 using namespace std::string_literals;
+using Strings = std::vector<std::string>;
 
 namespace {
 
@@ -42,19 +41,6 @@ void SetRaw(HKEY key, const std::string &name, DWORD type, const std::string &da
                      DWORD(data.size()));
    }
 }
-
-struct Query { LONG result; DWORD type, size; std::string data; };
-
-// Win32U_RegQueryValueEx into `size` bytes filled with '#'; no buffer for 0.
-Query QueryValue(HKEY key, const std::string &name, DWORD size)
-{
-   Query q{0, 0xDEAD, size, std::string(size, '#')};
-   q.result = Win32U_RegQueryValueEx(key, name.c_str(), nullptr, &q.type,
-                                     size == 0 ? nullptr : (BYTE *)&q.data[0], &q.size);
-   return q;
-}
-
-const std::wstring kLone = L"a"s + wchar_t(0xD800) + L"b\0"s;   // a lone surrogate
 
 TEST(Win32URegistryKeys, CreateEnumerateOpenAndDelete)
 {
@@ -123,70 +109,60 @@ TEST(Win32URegistrySet, StringsAreStoredAsTerminatedUtf16AndOthersUnchanged)
    }
 }
 
-TEST(Win32URegistryQuery, BuffersSizesAndConversions)
+// Each case under a log capture of its own: the failure lines (level
+// letters included) exactly, and no line at all on the other paths.
+TEST(Win32URegistryQuery, BuffersSizesConversionsAndFailureLines)
 {
    ScratchKey scratch;
    const std::string name = "n" + std::string(kSmile);
    const std::string abc = Bytes(L"abc\0"s), mixed = Bytes(Wide(kMixed) + L'\0');   // 10 bytes
    const std::string two = Bytes(Wide(kE) + L'\0' + Wide(kMixed) + L"\0\0"s);      // 16 bytes
    const std::string twoUtf8 = kE + "\0"s + kMixed + "\0\0"s;                     // 14 bytes
-   const std::string dword = "\x78\x56\x34\x12", odd = "a\0b\0c\0d"s;
+   const std::string dword = "\x78\x56\x34\x12";
+   const Strings none;
    // Type REG_NONE: no value; size: the caller's buffer, 0 for none; data: written at its start.
    const struct { const char *label; DWORD type; std::string stored; DWORD size; LONG result;
-                  DWORD reported; std::string data; } cases[] = {
-      {"abc, 2 bytes: twice the UTF-16 bytes", REG_SZ, abc, 2, ERROR_MORE_DATA, 16, ""},
-      {"abc, 3 bytes: the wide call gets 6 of 8", REG_SZ, abc, 3, ERROR_MORE_DATA, 16, ""},
-      {"abc, 4 bytes: fits exactly", REG_SZ, abc, 4, 0, 3, "abc\0"s},
-      {"abc, no buffer: twice the UTF-16 bytes", REG_SZ, abc, 0, 0, 16, ""},
-      {"non-ASCII, 10 bytes: fits exactly", REG_SZ, mixed, 10, 0, 9, kMixed + '\0'},
-      {"non-ASCII, 9 bytes: the UTF-8 length", REG_SZ, mixed, 9, ERROR_MORE_DATA, 9, ""},
-      {"no terminator stored", REG_EXPAND_SZ, Bytes(L"abc"s), 8, 0, 3, "abc\0"s},
-      {"REG_MULTI_SZ of two strings", REG_MULTI_SZ, two, 14, 0, 13, twoUtf8},
-      {"REG_MULTI_SZ one byte short", REG_MULTI_SZ, two, 13, ERROR_MORE_DATA, 13, ""},
+                  DWORD reported; std::string data; Strings lines; } cases[] = {
+      {"abc, 2 bytes: twice the UTF-16 bytes", REG_SZ, abc, 2, ERROR_MORE_DATA, 16, "", none},
+      {"abc, 3 bytes: the wide call gets 6 of 8", REG_SZ, abc, 3, ERROR_MORE_DATA, 16, "", none},
+      {"abc, 4 bytes: fits exactly", REG_SZ, abc, 4, 0, 3, "abc\0"s, none},
+      {"abc, no buffer: twice the UTF-16 bytes", REG_SZ, abc, 0, 0, 16, "", none},
+      {"non-ASCII, 10 bytes: fits exactly", REG_SZ, mixed, 10, 0, 9, kMixed + '\0', none},
+      {"non-ASCII, 9 bytes: the UTF-8 length", REG_SZ, mixed, 9, ERROR_MORE_DATA, 9, "", none},
+      {"no terminator stored", REG_EXPAND_SZ, Bytes(L"abc"s), 8, 0, 3, "abc\0"s, none},
+      {"REG_MULTI_SZ of two strings", REG_MULTI_SZ, two, 14, 0, 13, twoUtf8, none},
+      {"REG_MULTI_SZ one byte short", REG_MULTI_SZ, two, 13, ERROR_MORE_DATA, 13, "", none},
       {"REG_MULTI_SZ without the last terminator", REG_MULTI_SZ, Bytes(L"a\0b"s), 16, 0, 4,
-       "a\0b\0\0"s},
-      {"odd byte count", REG_SZ, odd, 16, ERROR_INVALID_DATA, 16, ""},
-      {"lone surrogate", REG_SZ, Bytes(kLone), 16, ERROR_INVALID_DATA, 16, ""},
-      {"REG_DWORD", REG_DWORD, dword, 4, 0, 4, dword},
-      {"REG_DWORD, 2 bytes: the wide call had room", REG_DWORD, dword, 2, ERROR_MORE_DATA, 4, ""},
-      {"no value: every output as it was", REG_NONE, "", 8, ERROR_FILE_NOT_FOUND, 8, ""},
+       "a\0b\0\0"s, none},
+      {"odd byte count", REG_SZ, "a\0b\0c\0d"s, 16, ERROR_INVALID_DATA, 16, "",
+       {"E1 Win32UGetRegistryStringLength: Unexpected size of a UTF-16 string: 8 bytes exceeds "
+        "buffer of 7 bytes."}},
+      {"lone surrogate: its text up to the terminator", REG_SZ, Bytes(L"a\xD800" L"b\0"s), 16,
+       ERROR_INVALID_DATA, 16, "",
+       {"E1 Win32UCodeSetUtf16leToUtf8: Failed to convert the UTF-16 string to UTF-8: "
+        "\\x61\\x00\\x00\\xD8\\x62\\x00."}},
+      {"REG_DWORD", REG_DWORD, dword, 4, 0, 4, dword, none},
+      {"REG_DWORD, 2 bytes: the wide call had room", REG_DWORD, dword, 2, ERROR_MORE_DATA, 4, "",
+       none},
+      {"no value: every output as it was", REG_NONE, "", 8, ERROR_FILE_NOT_FOUND, 8, "", none},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
       SetRaw(scratch.h, name, c.type, c.stored);
+      LogCapture log;
       SetSentinels();
-      Query q = QueryValue(scratch.h, name, c.size);
-      // Wine's registry calls leave both alone, and so must the conversions.
+      DWORD type = 0xDEAD, size = c.size;
+      std::string data(c.size, '#');   // no buffer for size 0
+      EXPECT_EQ(c.result, Win32U_RegQueryValueEx(scratch.h, name.c_str(), nullptr, &type,
+                                                 c.size ? (BYTE *)&data[0] : nullptr, &size));
+      // Wine's registry calls leave both alone, and so must the conversions and the log.
       EXPECT_EQ(kErrnoSentinel, errno);
       EXPECT_EQ(kLastErrorSentinel, GetLastError());
-      EXPECT_EQ(c.result, q.result);
-      EXPECT_EQ(c.reported, q.size);
-      EXPECT_EQ(c.type == REG_NONE ? 0xDEAD : c.type, q.type);
-      EXPECT_EQ(c.data + std::string(c.size - c.data.size(), '#'), q.data);
+      EXPECT_EQ(c.reported, size);
+      EXPECT_EQ(c.type == REG_NONE ? 0xDEAD : c.type, type);
+      EXPECT_EQ(c.data + std::string(c.size - c.data.size(), '#'), data);
+      EXPECT_EQ(c.lines, log.Take());
    }
-}
-
-TEST(Win32ULog, MissingFileAndMalformedTextLogOneLineEach)
-{
-   ScratchDir dir;
-   ScratchKey scratch;
-   SetRaw(scratch.h, "odd", REG_SZ, "a\0b\0c\0d"s);
-   SetRaw(scratch.h, "lone", REG_SZ, Bytes(kLone));
-   const std::string missing = dir.Utf8Path("none" + kMixed);
-   LogCapture log;
-   // Results, errno and last error of these calls are checked elsewhere.
-   Win32U_GetFileAttributes(missing.c_str());
-   QueryValue(scratch.h, "odd", 16), QueryValue(scratch.h, "lone", 16);
-   // The lone surrogate's text up to its terminator is what failed to convert.
-   char *escaped = Unicode_EscapeBuffer(kLone.data(), 6, STRING_ENCODING_UTF16_LE);
-   const std::vector<std::string> lines = {
-      "Win32U_GetFileAttributes: GetFileAttributesExW(\"" + missing + "\", ...) failed, error: 2",
-      "Win32UGetRegistryStringLength: Unexpected size of a UTF-16 string: 8 bytes exceeds buffer "
-      "of 7 bytes.",
-      "Win32UCodeSetUtf16leToUtf8: Failed to convert the UTF-16 string to UTF-8: "s +
-         (escaped ? escaped : "(null)") + "."};
-   EXPECT_EQ(lines, log.Texts("E1"));
-   free(escaped);
 }
 
 TEST(Win32URegistryEnum, ValueNameTypeAndConvertedData)
@@ -217,6 +193,15 @@ TEST(Win32URegistryEnum, ValueNameTypeAndConvertedData)
    EXPECT_EQ(ERROR_MORE_DATA, Win32UCodeSetUtf16leToUtf8(Wide(kMixed).c_str(), 8, nullptr, &size));
    EXPECT_EQ(9u, size);   // the UTF-8 length
    EXPECT_EQ(ERROR_INVALID_PARAMETER, Win32UCodeSetUtf16leToUtf8(L"ab", 4, nullptr, nullptr));
+   // Invalid text: its own line, and errno and last error as they were.
+   LogCapture log;
+   SetSentinels();
+   EXPECT_EQ(ERROR_INVALID_DATA, Win32UCodeSetUtf16leToUtf8(L"x\xDC00", 4, nullptr, &size));
+   EXPECT_EQ(kErrnoSentinel, errno);
+   EXPECT_EQ(kLastErrorSentinel, GetLastError());
+   EXPECT_EQ(Strings{"E1 Win32UCodeSetUtf16leToUtf8: Failed to convert the UTF-16 string to UTF-8: "
+                     "\\x78\\x00\\x00\\xDC."},
+             log.Take());
 }
 
 }  // namespace

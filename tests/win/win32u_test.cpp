@@ -142,6 +142,7 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
 #undef OV_CASE
    wchar_t saved[MAX_PATH];
    GetCurrentDirectoryW(MAX_PATH, saved);
+   LogCapture log;
    for (const auto &c : cases) {
       for (const std::string &path : paths) {
          SCOPED_TRACE(testing::Message() << c.label << "(\"" << path << "\")");
@@ -151,6 +152,11 @@ TEST(Win32UArguments, ResultsErrnoAndLastErrorAreTheWideCalls)
       }
    }
    SetCurrentDirectoryW(saved);
+   // Of all these, only Win32U_GetFileAttributes logs, and only its failures.
+   const std::string failed = "E1 Win32U_GetFileAttributes: GetFileAttributesExW(\"";
+   EXPECT_EQ((std::vector<std::string>{failed + paths[2] + "\", ...) failed, error: 2",
+                                       failed + "RpcSs\", ...) failed, error: 2"}),
+             log.Take());
 }
 
 TEST(Win32UCreateProcess, ChildGetsTheConvertedArguments)
@@ -188,25 +194,21 @@ TEST(Win32UCreateProcess, ChildGetsTheConvertedArguments)
    EXPECT_EQ(expected + "block" + kSmile, run(CREATE_UNICODE_ENVIRONMENT, &block[0]));
 }
 
+// The wiring to the wide calls; the copy itself is the grow loop's, below.
 TEST(Win32UDirectories, MatchTheWideCalls)
 {
    for (const bool system : {false, true}) {
       SCOPED_TRACE(system ? "Win32U_GetSystemDirectory" : "Win32U_GetTempPath");
       wchar_t wide[MAX_PATH];
-      DWORD n = system ? GetSystemDirectoryW(wide, MAX_PATH) : GetTempPathW(MAX_PATH, wide);
-      const std::string expected = Utf8(std::wstring(wide, n));
-      const DWORD len = static_cast<DWORD>(expected.size());
+      const std::string expected = Utf8(std::wstring(
+         wide, system ? GetSystemDirectoryW(wide, MAX_PATH) : GetTempPathW(MAX_PATH, wide)));
       auto call = [&](char *buf, DWORD size) {
          return system ? Win32U_GetSystemDirectory(buf, size) : Win32U_GetTempPath(size, buf);
       };
-      std::string buf(len + 2, '#');
-      SetSentinels();
-      EXPECT_EQ(len + 1, call(nullptr, 0));
-      EXPECT_EQ(len + 1, call(&buf[0], 0));   // size 0: only the size is asked for
-      EXPECT_EQ(len, call(&buf[0], len + 1));
+      std::string buf(expected.size() + 2, '#');
+      EXPECT_EQ(expected.size() + 1, call(&buf[0], 0));   // size 0: only the size is asked for
+      EXPECT_EQ(expected.size(), call(&buf[0], DWORD(buf.size())));
       EXPECT_EQ(expected + '\0' + '#', buf);
-      EXPECT_EQ(kErrnoSentinel, errno);
-      EXPECT_EQ(kLastErrorSentinel, GetLastError());
    }
 }
 
@@ -297,6 +299,10 @@ TEST(Win32UDeathTest, ProgrammingErrorsEndTheProcess)
        [&] { Win32U_GetSystemDirectory(&buf[0], systemLen); }},
       {"FormatMessage allocating its buffer", "VERIFY lib/misc/windowsu:",
        [] { Win32U_FormatMessage(FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, 2, 0); }},
+      {"FormatMessage from a string", "VERIFY lib/misc/windowsu:",
+       [] { Win32U_FormatMessage(FORMAT_MESSAGE_FROM_STRING, "x", 0, 0); }},
+      {"FormatMessage in German", "VERIFY lib/misc/windowsu:",
+       [] { Win32U_FormatMessage(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 2, 1031); }},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
