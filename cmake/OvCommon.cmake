@@ -32,6 +32,7 @@ set(OV_CORE_SOURCES
    common/osInfoMap.cpp
    common/msiUtilText.cpp
    common/loadOrderList.cpp
+   common/processText.cpp
 )
 
 # The Windows-only part of the library (the boundary to the wide Windows
@@ -45,6 +46,7 @@ set(OV_WIN_SOURCES
    common/msiUtil.cpp
    common/registry.cpp
    common/service.cpp
+   common/process.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp
