@@ -4,8 +4,9 @@
 #    the tests under the executable names a case needs;
 #  - three COM server DLLs (plain, one importing ov_com_dep.dll, one without
 #    DllUnregisterServer) for the registration tests;
-#  - Rstrtmgr.dll, a recording stand-in for the Restart Manager, built beside
-#    the test programs so that they load it instead of Wine's stubs.
+#  - Rstrtmgr.dll, a recording stand-in for the Restart Manager, which the
+#    tests copy beside the running test program so that it is loaded
+#    instead of Wine's stubs.
 
 add_executable(ov_sleeper "${PROJECT_SOURCE_DIR}/tests/process/sleeper.cpp")
 target_link_options(ov_sleeper PRIVATE ${OV_STATIC_RUNTIME})
@@ -35,7 +36,8 @@ set(OV_PROCESS_TEST_FILES
    "OV_COM_PLAIN_DLL=\"$<TARGET_FILE:ov_com_plain>\""
    "OV_COM_WITH_DEP_DLL=\"$<TARGET_FILE:ov_com_with_dep>\""
    "OV_COM_DEP_DLL=\"$<TARGET_FILE:ov_com_dep>\""
-   "OV_COM_NO_UNREGISTER_DLL=\"$<TARGET_FILE:ov_com_no_unregister>\"")
+   "OV_COM_NO_UNREGISTER_DLL=\"$<TARGET_FILE:ov_com_no_unregister>\""
+   "OV_RESTART_MANAGER_DLL=\"$<TARGET_FILE:ov_restart_manager>\"")
 foreach(program win_tests msi_tests)
    add_dependencies(${program} ov_sleeper ov_com_dep ${OV_COM_SERVERS} ov_restart_manager)
    target_compile_definitions(${program} PRIVATE ${OV_PROCESS_TEST_FILES})

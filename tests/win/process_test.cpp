@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/process.h"
+#include "tests/process/sleeperProcess.h"
 #include "tests/win/importSlot.h"
 #include "tests/win/win32uTestUtil.h"
 
@@ -35,44 +36,14 @@ void ExpectLines(const Strings &want, Strings got)
    EXPECT_EQ(want, got);
 }
 
-std::wstring BuiltFile(const char *unixPath)
-{
-   std::wstring host = L"\\\\?\\unix" + Wide(unixPath);
-   std::replace(host.begin(), host.end(), L'/', L'\\');
-   return host;
-}
-
-// A copy of ov_sleeper started as `exeName` with `tail` after the wait and
-// exit code; ended and waited for when the owner goes.
-class Sleeper {
+// A sleeper copied into the scratch folder under `exeName` and started.
+class Sleeper : public processtest::Sleeper {
 public:
    Sleeper(const ScratchDir &dir, const std::string &exeName, const std::string &tail = "")
-      : path_(dir.Utf8Path(exeName))
+      : processtest::Sleeper(Wide(OV_SLEEPER_EXE), dir.WidePath(exeName), Wide(tail))
    {
-      CopyFileW(BuiltFile(OV_SLEEPER_EXE).c_str(), Wide(path_).c_str(), TRUE);
-      commandLine_ = "\"" + path_ + "\" 60000 0" + tail;
-      std::wstring line = Wide(commandLine_);
-      STARTUPINFOW si = {};
-      si.cb = sizeof si;
-      EXPECT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                                 nullptr, &si, &pi_))
-         << exeName << ": " << GetLastError();
-      CloseHandle(pi_.hThread);
+      EXPECT_TRUE(Started()) << exeName;
    }
-   ~Sleeper()
-   {
-      TerminateProcess(pi_.hProcess, 1);
-      WaitForSingleObject(pi_.hProcess, 5000);
-      CloseHandle(pi_.hProcess);
-   }
-   DWORD Pid() const { return pi_.dwProcessId; }
-   bool Running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
-   bool EndsWithin(DWORD ms) const { return WaitForSingleObject(pi_.hProcess, ms) == WAIT_OBJECT_0; }
-   const std::string &CommandLine() const { return commandLine_; }
-
-private:
-   std::string path_, commandLine_;
-   PROCESS_INFORMATION pi_ = {};
 };
 
 std::string Pid(DWORD pid)
@@ -167,7 +138,7 @@ TEST(ProcessSearch, CommandLineOfAnotherProcess)
    std::string line = "stale";
    EXPECT_TRUE(Util_GetProcessCommandLine(vm.Pid(), line));
    // In the ANSI code page, as the system converts it.
-   const std::wstring wide = Wide(vm.CommandLine());
+   const std::wstring wide = vm.CommandLine();
    std::string ansi(wide.size() * 2, '\0');
    ansi.resize(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), int(wide.size()), &ansi[0], int(ansi.size()),
                                    nullptr, nullptr));
@@ -202,7 +173,7 @@ TEST(ProcessLaunch, ResultsExitCodesAndLines)
 {
    ScratchDir dir;
    const std::string sleeper = dir.Utf8Path("sleeper.exe");
-   ASSERT_TRUE(CopyFileW(BuiltFile(OV_SLEEPER_EXE).c_str(), Wide(sleeper).c_str(), TRUE));
+   ASSERT_TRUE(CopyFileW(processtest::BuiltFile(Wide(OV_SLEEPER_EXE)).c_str(), Wide(sleeper).c_str(), TRUE));
    const std::string notProgram = dir.Utf8Path("text.exe");
    std::ofstream(Wide(notProgram).c_str()) << "not a program";
    const std::string quoted = "\"" + sleeper + "\"";
