@@ -165,15 +165,17 @@ void TestServiceRunning(MSIHANDLE install, const char *property, FileNameBuffer 
 // One row; false when a field cannot be read, which ends the search.
 bool HandleRow(MSIHANDLE install, MSIHANDLE record)
 {
+   // The wrapper fills its whole capacity without a terminator: one byte
+   // of each buffer is kept for it, so that a longer text is an error.
    char property[kPropertySize] = {};
-   DWORD size = kPropertySize;
+   DWORD size = kPropertySize - 1;
    UINT rc = Win32U_MsiRecordGetString(record, 1, property, &size);
    if (rc != ERROR_SUCCESS) {
       Inst_LogCA("Failed to retrieve property string: %i", static_cast<int>(rc));
       return false;
    }
    FileNameBuffer fileName;
-   size = kFileNameSize;
+   size = kFileNameSize - 1;
    rc = Win32U_MsiRecordGetString(record, 2, fileName.text, &size);
    if (rc != ERROR_SUCCESS) {
       Inst_LogCA("Failed to retrieve filename string: %i", static_cast<int>(rc));

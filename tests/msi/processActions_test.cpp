@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/msiUtil.h"
 #include "tests/msi/msiSession.h"
 #include "tests/process/sleeperProcess.h"
 #include "tests/win/importSlot.h"
@@ -393,3 +394,198 @@ TEST_F(ProcessActions, StopRunningServicesHandsTheListToTheRestartManager)
 }
 
 }  // namespace
+
+// --- Application search ------------------------------------------------------------
+
+// A copy of the test service installed under a name of this process, put in
+// the state a row needs, stopped and deleted when the owner goes.
+class SearchService {
+public:
+   SearchService(const std::string &name, const std::string &mode) : name_(name)
+   {
+      const std::wstring exe = ProcessFolder() + L"ov_test_service.exe";
+      CopyFileW(processtest::BuiltFile(Wide(OV_TEST_SERVICE_EXE)).c_str(), exe.c_str(), FALSE);
+      path_ = "\"" + Utf8(exe) + "\" " + mode;
+      manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+      service_ = CreateServiceW(manager_, Wide(name).c_str(), Wide(name).c_str(), SERVICE_ALL_ACCESS,
+                                SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                Wide(path_).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+      EXPECT_NE(nullptr, service_) << name << ": " << GetLastError();
+   }
+   ~SearchService()
+   {
+      SERVICE_STATUS status = {};
+      ControlService(service_, SERVICE_CONTROL_STOP, &status);
+      for (int i = 0; i < 100 && QueryServiceStatus(service_, &status) && status.dwCurrentState != SERVICE_STOPPED;
+           i++) {
+         Sleep(100);
+      }
+      DeleteService(service_);
+      CloseServiceHandle(service_);
+      CloseServiceHandle(manager_);
+   }
+   SearchService(const SearchService &) = delete;
+   SearchService &operator=(const SearchService &) = delete;
+
+   // Starts it and sends `control` (0: none); true once `state` is reached.
+   bool Reach(DWORD state, DWORD control = 0)
+   {
+      SERVICE_STATUS status = {};
+      if (!StartServiceW(service_, 0, nullptr)) {
+         return false;
+      }
+      for (int i = 0; i < 50; i++) {
+         if (QueryServiceStatus(service_, &status) &&
+             (status.dwCurrentState == state || status.dwCurrentState == SERVICE_RUNNING)) {
+            break;
+         }
+         Sleep(100);
+      }
+      if (control != 0) {
+         ControlService(service_, control, &status);
+      }
+      for (int i = 0; i < 50; i++) {
+         if (QueryServiceStatus(service_, &status) && status.dwCurrentState == state) {
+            return true;
+         }
+         Sleep(100);
+      }
+      return false;
+   }
+   const std::string &Name() const { return name_; }
+   const std::string &Path() const { return path_; }
+
+private:
+   std::string name_, path_;
+   SC_HANDLE manager_ = nullptr, service_ = nullptr;
+};
+
+struct SearchRow {
+   std::string property, fileName;
+   int attributes;   // MSI_NULL_INTEGER: a null field
+};
+
+// Replaces the session's OVAppSearch table by one holding `rows`.
+UINT FillSearchTable(MSIHANDLE install, const std::vector<SearchRow> &rows)
+{
+   MsiHandle db(MsiGetActiveDatabase(install)), view;
+   if (MsiDatabaseOpenViewW(db.Get(), L"DROP TABLE `OVAppSearch`", view.Out()) == ERROR_SUCCESS) {
+      MsiViewExecute(view.Get(), 0);
+   }
+   UINT rc = MsiDatabaseOpenViewW(db.Get(),
+                                  L"CREATE TABLE `OVAppSearch` (`Property` CHAR(255) NOT NULL, "
+                                  L"`FileName` CHAR(0), `Attributes` LONG PRIMARY KEY `Property`)",
+                                  view.Out());
+   if (rc != ERROR_SUCCESS || (rc = MsiViewExecute(view.Get(), 0)) != ERROR_SUCCESS) {
+      return rc;
+   }
+   rc = MsiDatabaseOpenViewW(db.Get(), L"INSERT INTO `OVAppSearch` (`Property`, `FileName`, `Attributes`) VALUES (?, ?, ?)",
+                             view.Out());
+   for (const SearchRow &row : rows) {
+      MsiHandle record(MsiCreateRecord(3));
+      MsiRecordSetStringW(record.Get(), 1, Wide(row.property).c_str());
+      MsiRecordSetStringW(record.Get(), 2, Wide(row.fileName).c_str());
+      MsiRecordSetInteger(record.Get(), 3, row.attributes);
+      if (rc == ERROR_SUCCESS) {
+         rc = MsiViewExecute(view.Get(), record.Get());
+      }
+   }
+   return rc;
+}
+
+TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
+{
+   const std::string tag = std::to_string(GetCurrentProcessId());
+   SearchService stopped("ovsearch-stopped-" + tag, "normal"), running("ovsearch-running-" + tag, "normal"),
+      paused("ovsearch-paused-" + tag, "normal"), starting("ovsearch-starting-" + tag, "stuckstart 4"),
+      stopping("ovsearch-stopping-" + tag, "stuckstop 4");
+   ASSERT_TRUE(running.Reach(SERVICE_RUNNING));
+   ASSERT_TRUE(paused.Reach(SERVICE_PAUSED, SERVICE_CONTROL_PAUSE));
+   ASSERT_TRUE(starting.Reach(SERVICE_START_PENDING));
+   ASSERT_TRUE(stopping.Reach(SERVICE_STOP_PENDING, SERVICE_CONTROL_STOP));
+   auto notepad = Start("notepad.exe");
+   const std::string loaded = "I1 Util_LoadLibrary: Loaded library Kernel32.dll(*", freed = "I1 Util_FreeLibrary: Freeing library: *";
+   const std::string longName(128, 'P'), longFile(260, 'f');
+   // A query of the missing table as the installer answers it.
+   UINT missingTable = 0;
+   {
+      MsiHandle db(MsiGetActiveDatabase(session.Handle())), view;
+      missingTable = MsiDatabaseOpenViewW(db.Get(), L"SELECT * FROM OVAppSearch ", view.Out());
+   }
+   auto state = [](const SearchService &s, const char *line, const char *name, const char *property) {
+      Strings lines = {"I0 Service " + s.Name() + " was found.", "I0 Service " + s.Name() + line};
+      if (name != nullptr) {
+         lines.push_back(SetLine(property, name));
+         lines.push_back("I0 " + std::string(name) + " service is running and " + property + " set");
+      }
+      return lines;
+   };
+   // Every row of the table below in turn, each reading Version9X first
+   // when it tests a service.
+   const std::string v9x = "I1 MsiUtil_GetPropertyString: Getting Property Version9X = ";
+   auto exists = [&](const SearchService &s, const char *property) {
+      return Strings{v9x, "I0 Service " + s.Name() + " was found by name.",
+                     "I0 Service " + s.Name() + " found with exe path \"" + s.Path() + "\".",
+                     SetLine(property, s.Path()), "I0 " + s.Path() + " service exists and " + property + " set"};
+   };
+   Strings everyKind = {loaded, "I1 Util_IsInMemory: Process found notepad.exe with ID " + Num(notepad->Pid()), freed,
+                        SetLine("P01", "notepad"), "I0 notepad found in memory and P01 set", loaded, freed};
+   for (const Strings &more :
+        {exists(stopped, "P03"), Strings{v9x, "I0 Service no-such-service could not be opened."}, Strings{v9x},
+         state(stopped, " is stopped.", nullptr, "P05"), Strings{v9x},
+         state(running, " is running.", "SERVICE_RUNNING", "P06"), Strings{v9x},
+         state(paused, " is paused. (assume running)", "SERVICE_PAUSED", "P07"), Strings{v9x},
+         state(starting, " is pending start. (assume running)", "SERVICE_START_PENDING", "P08"), Strings{v9x},
+         state(stopping, " is pending stopped.", nullptr, "P09"),
+         Strings{v9x, "I0 Service no-such-service could not be opened.", SetLine("P11", ""),
+                 "I0 Unrecognized attribute: 0", SetLine("P12", ""), "I0 Unrecognized attribute: 4"}}) {
+      everyKind.insert(everyKind.end(), more.begin(), more.end());
+   }
+   const struct {
+      const char *label;
+      bool makeTable;
+      std::vector<SearchRow> rows;
+      const char *version9X;
+      Strings lines;
+      std::vector<std::pair<std::string, std::string>> properties;   // afterwards
+   } cases[] = {
+      {"no table", false, {}, "", {"I0 Failed to open database view: " + Num(missingTable)}, {}},
+      {"empty table", true, {}, "", {}, {}},
+      {"every kind of row",
+       true,
+       {{"P01", "notepad", 1}, {"P02", "no-such-program", 1}, {"P03", stopped.Name(), 2}, {"P04", "no-such-service", 2},
+        {"P05", stopped.Name(), 3}, {"P06", running.Name(), 3}, {"P07", paused.Name(), 3}, {"P08", starting.Name(), 3},
+        {"P09", stopping.Name(), 3}, {"P10", "no-such-service", 3}, {"P11", "x", 0}, {"P12", "x", 4}},
+       "",
+       everyKind,
+       {{"P01", "notepad"}, {"P02", "stale"}, {"P03", stopped.Path()}, {"P04", "stale"}, {"P05", "stale"},
+        {"P06", "SERVICE_RUNNING"}, {"P07", "SERVICE_PAUSED"}, {"P08", "SERVICE_START_PENDING"}, {"P09", "stale"},
+        {"P10", "stale"}, {"P11", ""}, {"P12", ""}}},
+      {"Windows 9x", true, {{"P01", stopped.Name(), 2}, {"P02", running.Name(), 3}}, "1",
+       {Get("Version9X = 1"), SetLine("P01", ""), "I0 Services not available on 9X", Get("Version9X = 1"),
+        SetLine("P02", ""), "I0 Services not available on 9X"},
+       {{"P01", ""}, {"P02", ""}}},
+      {"null attributes end the search", true, {{"P01", "x", static_cast<int>(MSI_NULL_INTEGER)}, {"P02", "x", 0}}, "",
+       {"I0 Failed to retrieve attributes"}, {{"P01", "stale"}, {"P02", "stale"}}},
+      {"property name too long", true, {{longName, "x", 0}}, "", {"I0 Failed to retrieve property string: 234"}, {}},
+      {"file name too long", true, {{"P01", longFile, 0}}, "", {"I0 Failed to retrieve filename string: 234"},
+       {{"P01", "stale"}}},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.label);
+      if (c.makeTable) {
+         ASSERT_EQ(0u, FillSearchTable(session.Handle(), c.rows));
+      }
+      EXPECT_EQ(0u, session.Set("Version9X", c.version9X));
+      for (const char *p : {"P01", "P02", "P03", "P04", "P05", "P06", "P07", "P08", "P09", "P10", "P11", "P12"}) {
+         EXPECT_EQ(0u, session.Set(p, "stale"));
+      }
+      Strings want = {"I0 OVAppSearch running"};
+      want.insert(want.end(), c.lines.begin(), c.lines.end());
+      want.push_back("I0 OVAppSearch ended");
+      ExpectLines(want, Run("OVAppSearch"));
+      for (const auto &[property, value] : c.properties) {
+         EXPECT_EQ(value, session.Get(property.c_str())) << property;
+      }
+   }
+}
