@@ -42,24 +42,39 @@ struct FileNameBuffer {
    }
 };
 
-// The service tests mean nothing on Windows 9x: the property is emptied.
-bool On9x(MSIHANDLE install, const char *property)
+// The manager and the service a code-2 or code-3 row tests, opened with
+// `access`; the service is closed before the manager.
+struct RowService {
+   ServiceHandle manager;
+   ServiceHandle service;
+};
+
+// Opens the row's service after the 9x gate (the service tests mean nothing
+// there: the property is emptied). False, after the row's line, when there
+// is nothing to test.
+bool OpenRowService(MSIHANDLE install, const char *property, const char *name, DWORD access,
+                    RowService &row)
 {
-   if (MsiUtil_GetPropertyInt(install, "Version9X") == 0) {
+   if (MsiUtil_GetPropertyInt(install, "Version9X") != 0) {
+      MsiUtil_SetProperty(install, property, "");
+      Inst_LogCA("Services not available on 9X");
       return false;
    }
-   MsiUtil_SetProperty(install, property, "");
-   Inst_LogCA("Services not available on 9X");
-   return true;
-}
-
-ServiceHandle OpenManager()
-{
-   ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-   if (!manager) {
+   row.manager.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+   if (!row.manager) {
       Inst_LogCA("Opening Service Manager failed: %");
+      return false;
    }
-   return manager;
+   // The existence test opens the service by its narrow name, the state
+   // test through the UTF-8 wrapper.
+   row.service.Reset(access == SERVICE_QUERY_CONFIG
+                        ? OpenServiceA(row.manager.Get(), name, access)
+                        : Win32U_OpenService(row.manager.Get(), name, access));
+   if (!row.service) {
+      Inst_LogCA("Service %s could not be opened.", name);
+      return false;
+   }
+   return true;
 }
 
 // The executable path of the service's configuration in place of its name,
@@ -92,20 +107,12 @@ void ReadServicePath(SC_HANDLE service, FileNameBuffer &fileName)
 
 void TestServiceInstalled(MSIHANDLE install, const char *property, FileNameBuffer &fileName)
 {
-   if (On9x(install, property)) {
-      return;
-   }
-   ServiceHandle manager = OpenManager();
-   if (!manager) {
-      return;
-   }
-   ServiceHandle service(OpenServiceA(manager.Get(), fileName.text, SERVICE_QUERY_CONFIG));
-   if (!service) {
-      Inst_LogCA("Service %s could not be opened.", fileName.text);
+   RowService row;
+   if (!OpenRowService(install, property, fileName.text, SERVICE_QUERY_CONFIG, row)) {
       return;
    }
    Inst_LogCA("Service %s was found by name.", fileName.text);
-   ReadServicePath(service.Get(), fileName);
+   ReadServicePath(row.service.Get(), fileName);
    MsiUtil_SetProperty(install, property, fileName.text);
    Inst_LogCA("%s service exists and %s set", fileName.text, property);
 }
@@ -131,32 +138,24 @@ const StateRow kUnknownState = {0, "Service %s is in unknown state. (assume runn
 
 void TestServiceRunning(MSIHANDLE install, const char *property, FileNameBuffer &fileName)
 {
-   if (On9x(install, property)) {
-      return;
-   }
-   ServiceHandle manager = OpenManager();
-   if (!manager) {
-      return;
-   }
-   ServiceHandle service(Win32U_OpenService(manager.Get(), fileName.text, SERVICE_QUERY_STATUS));
-   if (!service) {
-      Inst_LogCA("Service %s could not be opened.", fileName.text);
+   RowService row;
+   if (!OpenRowService(install, property, fileName.text, SERVICE_QUERY_STATUS, row)) {
       return;
    }
    Inst_LogCA("Service %s was found.", fileName.text);
    SERVICE_STATUS status = {};
-   if (!QueryServiceStatus(service.Get(), &status)) {
+   if (!QueryServiceStatus(row.service.Get(), &status)) {
       return;
    }
-   const StateRow *row = &kUnknownState;
+   const StateRow *state = &kUnknownState;
    for (const StateRow &known : kStates) {
       if (known.state == status.dwCurrentState) {
-         row = &known;
+         state = &known;
       }
    }
-   Inst_LogCA(row->line, fileName.text);
-   if (row->name != nullptr) {
-      fileName.Replace(row->name);
+   Inst_LogCA(state->line, fileName.text);
+   if (state->name != nullptr) {
+      fileName.Replace(state->name);
       MsiUtil_SetProperty(install, property, fileName.text);
       Inst_LogCA("%s service is running and %s set", fileName.text, property);
    }
