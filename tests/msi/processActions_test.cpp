@@ -280,51 +280,42 @@ TEST_F(ProcessActions, StopRunningServicesHandsTheListToTheRestartManager)
    EXPECT_TRUE(DeleteFileW(standIn.c_str())) << "the library is freed after each call";
 }
 
-// A copy of the test service under `name`, stopped and deleted at the end.
-class SearchService {
-public:
-   SearchService(const std::string &name, const std::string &mode) : name_(name)
+// A copy of the test service under `name`, brought to `state` (started and,
+// once running, sent `control`), stopped and deleted at the end.
+struct SearchService {
+   SearchService(const std::string &n, const char *mode, DWORD state = SERVICE_STOPPED, DWORD control = 0) : name(n)
    {
       const std::wstring exe = ProcessFolder() + L"ov_test_service.exe";
       CopyFileW(processtest::BuiltFile(Wide(OV_TEST_SERVICE_EXE)).c_str(), exe.c_str(), FALSE);
-      path_ = "\"" + Utf8(exe) + "\" " + mode;
-      service_ = CreateServiceW(manager_, Wide(name).c_str(), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, Wide(path_).c_str(), nullptr, nullptr,
-                                nullptr, nullptr, nullptr);
-      EXPECT_NE(nullptr, service_) << name << ": " << GetLastError();
+      path = "\"" + Utf8(exe) + "\" " + mode;
+      service = CreateServiceW(manager, Wide(name).c_str(), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                               SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, Wide(path).c_str(), 0, 0, 0, 0, 0);
+      if (state != SERVICE_STOPPED && StartServiceW(service, 0, nullptr) && control != 0 && Await(SERVICE_RUNNING)) {
+         ControlService(service, control, &status);
+      }
+      EXPECT_TRUE(Await(state)) << name << " in state " << State();
    }
    ~SearchService()
    {
-      ControlService(service_, SERVICE_CONTROL_STOP, &status_);
-      for (int i = 0; i < 100 && State() != SERVICE_STOPPED; i++) {
-         Sleep(100);
-      }
-      DeleteService(service_);
-      CloseServiceHandle(service_);
-      CloseServiceHandle(manager_);
+      ControlService(service, SERVICE_CONTROL_STOP, &status);
+      Await(SERVICE_STOPPED);
+      DeleteService(service);
+      CloseServiceHandle(service);
+      CloseServiceHandle(manager);
    }
-   // Starts it, sends `control` once it runs (0: none); true once in `state`.
-   bool Reach(DWORD state, DWORD control = 0)
+   DWORD State() { return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0; }
+   bool Await(DWORD state)
    {
-      bool ok = StartServiceW(service_, 0, nullptr) != FALSE;
-      for (int i = 0; ok && i < 50 && State() != state && status_.dwCurrentState != SERVICE_RUNNING; i++) {
+      for (int i = 0; i < 100 && State() != state; i++) {
          Sleep(100);
       }
-      if (control != 0) {
-         ControlService(service_, control, &status_);
-      }
-      for (int i = 0; ok && i < 50 && State() != state; i++) {
-         Sleep(100);
-      }
-      return ok && State() == state;
+      return status.dwCurrentState == state;
    }
-   DWORD State() { return QueryServiceStatus(service_, &status_) ? status_.dwCurrentState : 0; }
-   const std::string name_;
-   std::string path_;
 
-private:
-   SC_HANDLE manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), service_ = nullptr;
-   SERVICE_STATUS status_ = {};
+   const std::string name;
+   std::string path;
+   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), service = nullptr;
+   SERVICE_STATUS status = {};
 };
 
 // The session's OVAppSearch table made anew with `rows` (property, file
@@ -353,11 +344,10 @@ UINT FillSearchTable(MSIHANDLE install, const std::vector<std::tuple<std::string
 TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
 {
    const std::string tag = Num(GetCurrentProcessId());
-   SearchService stopped("ovs-stopped-" + tag, "normal"), running("ovs-running-" + tag, "normal"),
-      paused("ovs-paused-" + tag, "normal"), starting("ovs-starting-" + tag, "stuckstart 4"),
-      stopping("ovs-stopping-" + tag, "stuckstop 4");
-   ASSERT_TRUE(running.Reach(SERVICE_RUNNING) && paused.Reach(SERVICE_PAUSED, SERVICE_CONTROL_PAUSE));
-   ASSERT_TRUE(starting.Reach(SERVICE_START_PENDING) && stopping.Reach(SERVICE_STOP_PENDING, SERVICE_CONTROL_STOP));
+   SearchService stopped("ovs-stopped-" + tag, "normal"), running("ovs-running-" + tag, "normal", SERVICE_RUNNING),
+      paused("ovs-paused-" + tag, "normal", SERVICE_PAUSED, SERVICE_CONTROL_PAUSE),
+      starting("ovs-starting-" + tag, "stuckstart 4", SERVICE_START_PENDING),
+      stopping("ovs-stopping-" + tag, "stuckstop 4", SERVICE_STOP_PENDING, SERVICE_CONTROL_STOP);
    auto notepad = Start("notepad.exe");
    UINT missingTable = 0;   // the installer's answer to a query of a missing table
    {
@@ -368,16 +358,16 @@ TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
    const std::string v9x = Got("Version9X = "), noService = "I0 Service no-such-service could not be opened.";
    Strings every = {kLoaded, "I1 Util_IsInMemory: Process found notepad.exe with ID " + Num(notepad->Pid()), kFreed,
                     SetTo("P01", "notepad"), "I0 notepad found in memory and P01 set", kLoaded, kFreed, v9x,
-                    "I0 Service " + stopped.name_ + " was found by name.",
-                    "I0 Service " + stopped.name_ + " found with exe path \"" + stopped.path_ + "\".", SetTo("P03", stopped.path_),
-                    "I0 " + stopped.path_ + " service exists and P03 set", v9x, noService};
+                    "I0 Service " + stopped.name + " was found by name.",
+                    "I0 Service " + stopped.name + " found with exe path \"" + stopped.path + "\".", SetTo("P03", stopped.path),
+                    "I0 " + stopped.path + " service exists and P03 set", v9x, noService};
    const struct { SearchService &s; const char *line, *name, *property; } states[] = {
       {stopped, " is stopped.", nullptr, "P05"}, {running, " is running.", "SERVICE_RUNNING", "P06"},
       {paused, " is paused. (assume running)", "SERVICE_PAUSED", "P07"},
       {starting, " is pending start. (assume running)", "SERVICE_START_PENDING", "P08"},
       {stopping, " is pending stopped.", nullptr, "P09"}};
    for (const auto &st : states) {
-      for (const std::string &line : {v9x, "I0 Service " + st.s.name_ + " was found.", "I0 Service " + st.s.name_ + st.line}) {
+      for (const std::string &line : {v9x, "I0 Service " + st.s.name + " was found.", "I0 Service " + st.s.name + st.line}) {
          every.push_back(line);
       }
       if (st.name != nullptr) {
@@ -393,13 +383,13 @@ TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
    const struct { bool table; std::vector<std::tuple<std::string, std::string, int>> rows; const char *v9x; Strings lines; Strings after; } cases[] = {
       {false, {}, "", {"I0 Failed to open database view: " + Num(missingTable)}, {}},
       {true, {}, "", {}, {}},
-      {true, {{"P01", "notepad", 1}, {"P02", "no-such-program", 1}, {"P03", stopped.name_, 2}, {"P04", "no-such-service", 2},
-              {"P05", stopped.name_, 3}, {"P06", running.name_, 3}, {"P07", paused.name_, 3}, {"P08", starting.name_, 3},
-              {"P09", stopping.name_, 3}, {"P10", "no-such-service", 3}, {"P11", "x", 0}, {"P12", "x", 4}},
+      {true, {{"P01", "notepad", 1}, {"P02", "no-such-program", 1}, {"P03", stopped.name, 2}, {"P04", "no-such-service", 2},
+              {"P05", stopped.name, 3}, {"P06", running.name, 3}, {"P07", paused.name, 3}, {"P08", starting.name, 3},
+              {"P09", stopping.name, 3}, {"P10", "no-such-service", 3}, {"P11", "x", 0}, {"P12", "x", 4}},
        "", every,
-       {"notepad", "stale", stopped.path_, "stale", "stale", "SERVICE_RUNNING", "SERVICE_PAUSED", "SERVICE_START_PENDING",
+       {"notepad", "stale", stopped.path, "stale", "stale", "SERVICE_RUNNING", "SERVICE_PAUSED", "SERVICE_START_PENDING",
         "stale", "stale", "", ""}},
-      {true, {{"P01", stopped.name_, 2}, {"P02", running.name_, 3}}, "1",
+      {true, {{"P01", stopped.name, 2}, {"P02", running.name, 3}}, "1",
        {Got("Version9X = 1"), SetTo("P01", ""), "I0 Services not available on 9X", Got("Version9X = 1"), SetTo("P02", ""),
         "I0 Services not available on 9X"}, {"", ""}},
       {true, {{"P01", "x", null}, {"P02", "x", 0}}, "", {"I0 Failed to retrieve attributes"}, {"stale", "stale"}},
