@@ -32,6 +32,7 @@ set(OV_CORE_SOURCES
    common/osInfoMap.cpp
    common/msiUtilText.cpp
    common/loadOrderList.cpp
+   common/processText.cpp
 )
 
 # The package checker's rules and its reading of a DLL's export names:
@@ -54,6 +55,7 @@ set(OV_WIN_SOURCES
    common/msiUtil.cpp
    common/registry.cpp
    common/service.cpp
+   common/process.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp

@@ -30,6 +30,11 @@ actions=(
    "OVSetOVSysVer|OVSYSVER"
    "OVDetectWin2003R2|WIN2003R2"
    "OVDecoupleChildInstaller|"
+   # Processes family
+   "OVAppTerminate|"
+   "OVDetectRunningVM|VM_RUNNING"
+   "OVAppSearch|OV_VM_PROCESS OV_RPCSS_PATH OV_RPCSS_STATE OV_NO_SUCH_SERVICE"
+   "OVRegSvr|"
 )
 
 # --- the package ---------------------------------------------------------------
@@ -37,10 +42,25 @@ actions=(
 stage="$out/stage"
 rm -rf -- "$stage"
 mkdir -p -- "$stage"
-cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$dll" "$stage/"
+# Processes family: the COM server the package installs and the program
+# that stands in for the helper and the virtual machine process.
+for target in ov_com_plain ov_sleeper; do
+   ext=dll; [[ $target == ov_sleeper ]] && ext=exe
+   [[ -f "$win/$target.$ext" ]] || cmake --build "$win" --target "$target" >&2
+done
+cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$dll" "$win/ov_com_plain.dll" "$stage/"
 (cd -- "$stage" && wixl -a x64 -D DllPath=ovinstutil.dll -D ReadmePath=README.txt \
+    -D ComServerPath=ov_com_plain.dll \
     -o demo.msi demo.wxs 2> >(grep -v -e 'GLib-GIO-CRITICAL' -e '^$' >&2))
 msi="$stage/demo.msi"
+# Processes family: OVAppSearch's table (wixl has no custom tables). Rows:
+# a running program, a service's path, its state, a service that is absent.
+msibuild "$msi" -q "CREATE TABLE \`OVAppSearch\` (\`Property\` CHAR(72) NOT NULL, \`FileName\` CHAR(255) NOT NULL, \`Attributes\` SHORT NOT NULL PRIMARY KEY \`Property\`)"
+for row in "OV_VM_PROCESS|orvane-ovx|1" "OV_RPCSS_PATH|RpcSs|2" "OV_RPCSS_STATE|RpcSs|3" \
+           "OV_NO_SUCH_SERVICE|OvDemoNoSuchService|2"; do
+   IFS='|' read -r property file attributes <<<"$row"
+   msibuild "$msi" -q "INSERT INTO \`OVAppSearch\` (\`Property\`, \`FileName\`, \`Attributes\`) VALUES ('$property', '$file', $attributes)"
+done
 
 # --- the Wine prefix -------------------------------------------------------------
 prefix="$out/wineprefix"
@@ -79,10 +99,35 @@ clients_value() {
 (cd -- "$drop" && wine msiexec /x "$product_code" /qn >/dev/null 2>&1) || true
 rm -f -- "$temp_dir/ovinst.log" "$drop/install.log"
 
+# Processes family: the helper program OVAppTerminate ends and the virtual
+# machine process OVDetectRunningVM looks for, with the machine's path on its
+# command line. Both would end by themselves after two minutes.
+com_key='HKCU\Software\Orvane Test\ComServers'
+cp -f -- "$win/ov_sleeper.exe" "$drop/ovdemo-helper.exe"
+cp -f -- "$win/ov_sleeper.exe" "$drop/orvane-ovx.exe"
+(cd -- "$drop" && exec wine 'C:\ovdemo\ovdemo-helper.exe' 120000 0 >/dev/null 2>&1) &
+helper_pid=$!
+(cd -- "$drop" && exec wine 'C:\ovdemo\orvane-ovx.exe' 120000 0 'C:\VMs\Demo\Demo.ovx' >/dev/null 2>&1) &
+vm_pid=$!
+sleep 3
+com_value() {
+   { wine reg query "$com_key" /v ov_com_plain.dll 2>/dev/null || true; } | tr -d '\r' |
+      sed -n 's/.*REG_SZ *//p'
+}
+
 set +e
 (cd -- "$drop" && wine msiexec /i 'C:\ovdemo\demo.msi' /qn /l*v 'C:\ovdemo\install.log')
 rc=$?
 set -e
+# Processes family: whether the helper was ended, and the COM server's
+# registration (its removal by an uninstall is shown with the report).
+sleep 1
+helper_state="still running"
+kill -0 "$helper_pid" 2>/dev/null || helper_state="terminated"
+kill "$vm_pid" 2>/dev/null || true
+wait "$vm_pid" 2>/dev/null || true
+kill "$helper_pid" 2>/dev/null || true
+registered_value="$(com_value)"
 # Wine's msiexec returns once the install is done, but its services may still
 # be flushing files; the installer log is complete when msiexec has exited.
 cp -f -- "$drop/install.log" "$out/install.log" 2>/dev/null || : >"$out/install.log"
@@ -133,6 +178,16 @@ echo
 echo "Registration $registration, value Clients:"
 echo "   written by the package (a parent's nested install): $parent_code"
 echo "   after OVDecoupleChildInstaller                     : $(clients_value)"
+echo
+# Processes family: an uninstall unregisters the COM server (after the
+# report's reads of the installed state; its log lines are not shown).
+(cd -- "$drop" && wine msiexec /x "$product_code" /qn >/dev/null 2>&1) || true
+unregistered_value="$(com_value)"
+echo "Processes family:"
+echo "   helper program ovdemo-helper.exe after OVAppTerminate: $helper_state"
+echo "   $com_key\\ov_com_plain.dll (the folder the server was registered from):"
+echo "      after the install (OVRegSvr)    : ${registered_value:-<none>}"
+echo "      after an uninstall (OVUnregSvr) : ${unregistered_value:-<none>}"
 echo
 echo "----- ovinst.log (C:\\users\\$(id -un)\\Temp\\ovinst.log)"
 sed 's/\r$//' "$out/ovinst.log"

@@ -53,5 +53,25 @@ done
 grep -a -q "| $tag| I1: MsiUtil_UnnestMsi: Successfully decoupled {8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4} from parent installer {0C7E1B2A-9F35-4D61-8A0B-5E2D47C3F918}" "$ca_log" ||
    fail "OVDecoupleChildInstaller did not decouple the product from its parent"
 
+# Processes family: the helper program ended, the stand-in machine found,
+# the OVAppSearch rows, and the COM server registered and then unregistered.
+for action in OVAppTerminate OVDetectRunningVM OVAppSearch OVRegSvr; do
+   grep -a -q "^Action ended .*: $action\. Return value 1\.$" "$log" ||
+      fail "$action did not end with success in the installer log"
+done
+expect_property VM_RUNNING '^1$'
+expect_property OV_VM_PROCESS '^orvane-ovx$'
+expect_property OV_RPCSS_PATH '^C:\\windows\\system32\\rpcss\.exe$'
+expect_property OV_RPCSS_STATE '^SERVICE_RUNNING$'
+grep -a -q "^Property(S): OV_NO_SUCH_SERVICE = " "$log" && fail "OV_NO_SUCH_SERVICE set for a missing service"
+grep -a -q "| $tag| I1: Util_AppTerminate: Process terminated: ovdemo-helper" "$ca_log" ||
+   fail "OVAppTerminate did not terminate the helper program"
+grep -q "helper program ovdemo-helper.exe after OVAppTerminate: terminated" "$out.report" ||
+   fail "the helper program is still running after the install"
+grep -qF "after the install (OVRegSvr)    : C:\\Program Files\\Orvane Tools Demo" "$out.report" ||
+   fail "OVRegSvr did not register the COM server from its folder"
+grep -q "after an uninstall (OVUnregSvr) : <none>$" "$out.report" ||
+   fail "OVUnregSvr did not unregister the COM server"
+
 [[ $failures -eq 0 ]] && echo "package end-to-end: all checks passed"
 exit $((failures > 0))
