@@ -344,10 +344,12 @@ UINT FillSearchTable(MSIHANDLE install, const std::vector<std::tuple<std::string
 TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
 {
    const std::string tag = Num(GetCurrentProcessId());
+   // The stuck modes hold their pending state 12 s: long enough for a slow
+   // run of the cases below, short enough for the clean-up to see them end.
    SearchService stopped("ovs-stopped-" + tag, "normal"), running("ovs-running-" + tag, "normal", SERVICE_RUNNING),
       paused("ovs-paused-" + tag, "normal", SERVICE_PAUSED, SERVICE_CONTROL_PAUSE),
-      starting("ovs-starting-" + tag, "stuckstart 4", SERVICE_START_PENDING),
-      stopping("ovs-stopping-" + tag, "stuckstop 4", SERVICE_STOP_PENDING, SERVICE_CONTROL_STOP);
+      starting("ovs-starting-" + tag, "stuckstart 12", SERVICE_START_PENDING),
+      stopping("ovs-stopping-" + tag, "stuckstop 12", SERVICE_STOP_PENDING, SERVICE_CONTROL_STOP);
    auto notepad = Start("notepad.exe");
    UINT missingTable = 0;   // the installer's answer to a query of a missing table
    {
