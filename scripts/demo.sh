@@ -38,29 +38,9 @@ actions=(
 )
 
 # --- the package ---------------------------------------------------------------
-# wixl finds files by names relative to the folder it runs in.
 stage="$out/stage"
-rm -rf -- "$stage"
-mkdir -p -- "$stage"
-# Processes family: the COM server the package installs and the program
-# that stands in for the helper and the virtual machine process.
-for target in ov_com_plain ov_sleeper; do
-   ext=dll; [[ $target == ov_sleeper ]] && ext=exe
-   [[ -f "$win/$target.$ext" ]] || cmake --build "$win" --target "$target" >&2
-done
-cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$dll" "$win/ov_com_plain.dll" "$stage/"
-(cd -- "$stage" && wixl -a x64 -D DllPath=ovinstutil.dll -D ReadmePath=README.txt \
-    -D ComServerPath=ov_com_plain.dll \
-    -o demo.msi demo.wxs 2> >(grep -v -e 'GLib-GIO-CRITICAL' -e '^$' >&2))
+bash "$here/demo-package.sh" "$win" "$stage"
 msi="$stage/demo.msi"
-# Processes family: OVAppSearch's table (wixl has no custom tables). Rows:
-# a running program, a service's path, its state, a service that is absent.
-msibuild "$msi" -q "CREATE TABLE \`OVAppSearch\` (\`Property\` CHAR(72) NOT NULL, \`FileName\` CHAR(255) NOT NULL, \`Attributes\` SHORT NOT NULL PRIMARY KEY \`Property\`)"
-for row in "OV_VM_PROCESS|orvane-ovx|1" "OV_RPCSS_PATH|RpcSs|2" "OV_RPCSS_STATE|RpcSs|3" \
-           "OV_NO_SUCH_SERVICE|OvDemoNoSuchService|2"; do
-   IFS='|' read -r property file attributes <<<"$row"
-   msibuild "$msi" -q "INSERT INTO \`OVAppSearch\` (\`Property\`, \`FileName\`, \`Attributes\`) VALUES ('$property', '$file', $attributes)"
-done
 
 # --- the Wine prefix -------------------------------------------------------------
 prefix="$out/wineprefix"

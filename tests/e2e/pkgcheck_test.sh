@@ -12,11 +12,8 @@ out="$2"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-rm -rf -- "$out"
+bash "$root/scripts/demo-package.sh" "$win" "$out" || fail "could not build the demo package"
 mkdir -p -- "$out/dump"
-cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$win/ovinstutil.dll" "$out/"
-(cd -- "$out" && wixl -a x64 -D DllPath=ovinstutil.dll -D ReadmePath=README.txt -o demo.msi demo.wxs \
-   2> >(grep -v -e 'GLib-GIO-CRITICAL' -e '^$' >&2)) || fail "wixl could not build the demo package"
 
 # msibuild reads a stream column's file from a folder named after the table.
 (cd -- "$out/dump" && msidump -d . ../demo.msi >/dev/null && msidump -d . -s ../demo.msi >/dev/null &&
