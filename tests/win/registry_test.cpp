@@ -10,6 +10,7 @@
 
 #include <cwchar>
 
+#include "tests/win/expectLines.h"
 #include "tests/win/win32uTestUtil.h"
 
 using namespace win32utest;
@@ -94,19 +95,6 @@ bool IsVolatile(HKEY root, const std::string &path)
    return rc == ERROR_CHILD_MUST_BE_VOLATILE;
 }
 
-// A wanted line ending in "*" is compared up to there: the error texts, and
-// the last error that Wine's registry calls leave as they found it.
-void ExpectLines(const Strings &want, Strings got)
-{
-   for (size_t i = 0; i < want.size() && i < got.size(); i++) {
-      const std::string &w = want[i];
-      if (!w.empty() && w.back() == '*' && got[i].compare(0, w.size() - 1, w, 0, w.size() - 1) == 0) {
-         got[i] = w;
-      }
-   }
-   EXPECT_EQ(want, got);
-}
-
 TEST(RegistryKeys, CreateExistEmptyAndDeleteValue)
 {
    Scratch s;
@@ -134,7 +122,7 @@ TEST(RegistryKeys, CreateExistEmptyAndDeleteValue)
       EXPECT_FALSE(Util_DeleteValue(HKEY_CURRENT_USER, name, "v", FALSE));
    }
    EXPECT_FALSE(Util_DeleteValue(HKEY_CURRENT_USER, k.c_str(), "", FALSE));
-   ExpectLines({"E1 Util_DeleteValue: Failed to delete value " + k + "\\v|*",
+   testutil::ExpectTranscript({"E1 Util_DeleteValue: Failed to delete value " + k + "\\v|*",
                 "I1 Util_IsKeyEmpty: Failed to open key " + none,
                 "E1 Util_CreateKey: Invalid keyName in Util_CreateKey",
                 "E1 Util_DoesKeyExist: Invalid keyName", "E1 Util_IsKeyEmpty: Invalid keyName",
@@ -161,7 +149,7 @@ TEST(RegistryDelete, TreesMissingKeysAndUndeletableSubkeys)
       EXPECT_FALSE(Exists(HKEY_CURRENT_USER, s.Sub("t")));
       EXPECT_TRUE(Util_DeleteKey(HKEY_CURRENT_USER, s.Sub("none").c_str()));
       EXPECT_FALSE(Util_DeleteKey(HKEY_CURRENT_USER, nullptr));
-      ExpectLines({warn + "\"HKEY_CURRENT_USER\\" + s.Sub("t") + "\"", warn + "\"\\a\"",
+      testutil::ExpectTranscript({warn + "\"HKEY_CURRENT_USER\\" + s.Sub("t") + "\"", warn + "\"\\a\"",
                    warn + "\"\\c\"", "I1 Util_IsKeyEmpty: Failed to open key " + s.Sub("none"),
                    warn + "\"HKEY_CURRENT_USER\\" + s.Sub("none") + "\"",
                    "E1 Util_IsKeyEmpty: Invalid keyName", warn + "\"HKEY_CURRENT_USER\\(null)\"",
@@ -187,7 +175,7 @@ TEST(RegistryDelete, TreesMissingKeysAndUndeletableSubkeys)
       EXPECT_TRUE(Util_DeleteKey(HKEY_CURRENT_USER, s.Sub("u").c_str()));
       EXPECT_FALSE(Exists(HKEY_CURRENT_USER, s.Sub("u\\a")) || Exists(HKEY_CURRENT_USER, s.Sub("u\\z")));
       EXPECT_TRUE(Exists(HKEY_CURRENT_USER, s.Sub("u\\locked")));
-      ExpectLines({warn + "\"HKEY_CURRENT_USER\\" + s.Sub("u") + "\"", warn + "\"\\a\"",
+      testutil::ExpectTranscript({warn + "\"HKEY_CURRENT_USER\\" + s.Sub("u") + "\"", warn + "\"\\a\"",
                    warn + "\"\\locked\"", "I1 Util_IsKeyEmpty: Failed to open key inner",
                    warn + "\"\\inner\"", "E1 Util_DeleteKey: Failed to delete key locked|*",
                    "E1 Util_DeleteKey: Failed to delete key " + s.Sub("u") + "|*"},
@@ -246,7 +234,7 @@ TEST(RegistryValues, NarrowReadsAndWriteFailures)
       std::string got = "stale";
       EXPECT_EQ(c.ok, Util_GetKeyValueString(HKEY_CURRENT_USER, c.key, c.value, got, FALSE));
       EXPECT_EQ(c.text, got);
-      ExpectLines(c.lines, log.Take());
+      testutil::ExpectTranscript(c.lines, log.Take());
    }
    // The caller-buffer form: fits, too small, missing key, no size; then write failures.
    LogCapture log;
@@ -267,7 +255,7 @@ TEST(RegistryValues, NarrowReadsAndWriteFailures)
    EXPECT_FALSE(Util_SetKeyValueW(HKEY(0x1234), L"k", L"v", REG_SZ, L"x", 4, 0, FALSE));
    EXPECT_FALSE(Util_SetKeyValueW(HKEY_CURRENT_USER, Wide(k).c_str(), L"v", REG_SZ, nullptr, 4,
                                   0, FALSE));
-   ExpectLines({head + "text) = \"" + text + "\"", query + Code(ERROR_MORE_DATA),
+   testutil::ExpectTranscript({head + "text) = \"" + text + "\"", query + Code(ERROR_MORE_DATA),
                 "E1 Util_GetKeyValueString: Cannot open the registry "
                 "HKEY_CURRENT_USER\\Software\\OvTest\\none: 2",
                 query + Code(ERROR_INVALID_PARAMETER),
@@ -313,7 +301,7 @@ TEST(RegistryValues, WideReadsOfStringTypes)
       EXPECT_EQ(c.list, list);
       EXPECT_EQ(c.line.empty(), Util_GetKeyValueStringW(HKEY_CURRENT_USER, k, L"v", text, FALSE));
       EXPECT_EQ(c.text, text);
-      ExpectLines(c.line.empty() ? Strings{} : Strings{c.line, c.line}, log.Take());
+      testutil::ExpectTranscript(c.line.empty() ? Strings{} : Strings{c.line, c.line}, log.Take());
    }
    std::wstring text = L"stale";
    EXPECT_FALSE(Util_GetKeyValueStringW(HKEY_CURRENT_USER, L"Software\\OvTest\\none", L"v", text,
@@ -359,7 +347,7 @@ TEST(RebootList, NarrowRequestsAppendEveryName)
    EXPECT_FALSE(IsVolatile(HKEY_LOCAL_MACHINE, Utf8(RebootScratch::kParent)));
    EXPECT_TRUE(Util_SetReboot("drv"));
    EXPECT_EQ(L"drv;drv", scratch.List(&type));
-   ExpectLines({"E1 Util_SetReboot: Null parameter detected.",
+   testutil::ExpectTranscript({"E1 Util_SetReboot: Null parameter detected.",
                 "E1 Util_SetReboot: Empty string detected", "W1 Util_SetReboot: Reboot needed by [drv]",
                 "I1 Util_SetReboot:   List of components [drv]",
                 "I1 Util_SetReboot: Reboot requested by drv",
@@ -405,7 +393,7 @@ TEST(RebootList, WideRequestsSkipListedNames)
          }
          lines.push_back("W1 Util_SetRebootW: Reboot requested by '" + Utf8(name) + "'");
       }
-      ExpectLines(lines, log.Take());
+      testutil::ExpectTranscript(lines, log.Take());
       DWORD type;
       EXPECT_EQ(c.after, scratch.List(&type));
       EXPECT_EQ(DWORD(c.after.empty() ? REG_NONE : REG_SZ), type);
