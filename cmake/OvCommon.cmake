@@ -32,6 +32,8 @@ set(OV_CORE_SOURCES
    common/osInfoMap.cpp
    common/msiUtilText.cpp
    common/loadOrderList.cpp
+   # files and install location
+   common/fileText.cpp
 )
 
 # The Windows-only part of the library (the boundary to the wide Windows
@@ -45,6 +47,8 @@ set(OV_WIN_SOURCES
    common/msiUtil.cpp
    common/registry.cpp
    common/service.cpp
+   # files and install location
+   common/file.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp
