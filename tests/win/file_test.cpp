@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/win/files/fileHolder.h"
 #include "tests/win/importSlot.h"
 #include "tests/win/win32uTestUtil.h"
 
@@ -42,51 +43,6 @@ void MakeTree(const std::wstring &top, const std::vector<std::wstring> &entries)
                         : Write(top + L"\\" + e, "x");
    }
 }
-
-std::wstring HolderExe()
-{
-   std::wstring exe = L"\\\\?\\unix" + Wide(OV_FILE_HOLDER_EXE);
-   std::replace(exe.begin(), exe.end(), L'/', L'\\');
-   return exe;
-}
-
-// Another process (`exe`, a copy of file_holder) holding `path` open
-// without delete sharing.
-class Holder {
-public:
-   Holder(const std::wstring &exe, const std::wstring &path)
-   {
-      std::wstring command = L"\"" + exe + L"\" \"" + path + L"\"";
-      STARTUPINFOW si = {};
-      si.cb = sizeof si;
-      EXPECT_TRUE(CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_));
-      for (int i = 0; i < 600 && pi_.hProcess != nullptr && !Held(path); i++) {
-         Sleep(50);
-      }
-      EXPECT_TRUE(Held(path));
-   }
-   ~Holder()
-   {
-      if (pi_.hProcess != nullptr) {
-         TerminateProcess(pi_.hProcess, 0);
-         WaitForSingleObject(pi_.hProcess, 5000);
-         CloseHandle(pi_.hThread);
-         CloseHandle(pi_.hProcess);
-      }
-   }
-
-private:
-   static bool Held(const std::wstring &path)
-   {
-      HANDLE h = CreateFileW(path.c_str(), DELETE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-      const DWORD err = GetLastError();
-      if (h != INVALID_HANDLE_VALUE) {
-         CloseHandle(h);
-      }
-      return h == INVALID_HANDLE_VALUE && err == ERROR_SHARING_VIOLATION;
-   }
-   PROCESS_INFORMATION pi_ = {};
-};
 
 std::wstring RegString(HKEY root, const wchar_t *key, const wchar_t *value)
 {
@@ -176,7 +132,7 @@ TEST(FileUtil, DeleteFileWithRetriesAndRestartFallback)
       SCOPED_TRACE(c.label);
       RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRebootKey);
       Write(held, "held");
-      c.setup >= Running ? (void)CopyFileW(HolderExe().c_str(), p.c_str(), FALSE)
+      c.setup >= Running ? (void)CopyFileW(fileholder::HolderExe().c_str(), p.c_str(), FALSE)
                          : c.setup != Missing ? Write(p, "file") : void();
       if (c.setup == ReadOnly) {
          SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -185,8 +141,8 @@ TEST(FileUtil, DeleteFileWithRetriesAndRestartFallback)
          Write(aside, "older");
       }
       {
-         std::unique_ptr<Holder> holder(c.setup == InUse ? new Holder(HolderExe(), p)
-                                        : c.setup >= Running ? new Holder(p, held) : nullptr);
+         std::unique_ptr<fileholder::Holder> holder(c.setup == InUse ? new fileholder::Holder(fileholder::HolderExe(), p)
+                                        : c.setup >= Running ? new fileholder::Holder(p, held) : nullptr);
          const std::wstring scheduled = L"\\??\\" + (c.setup == Running ? aside : p) + L"||";
          const size_t before = CountOf(Utf8(RegString(HKEY_LOCAL_MACHINE, kPending, L"PendingFileRenameOperations")),
                                        Utf8(scheduled));
