@@ -30,6 +30,10 @@ actions=(
    "OVSetOVSysVer|OVSYSVER"
    "OVDetectWin2003R2|WIN2003R2"
    "OVDecoupleChildInstaller|"
+   # files and install location
+   "OVReadInProperties|DEMO_GREETING"
+   "OVValidateINSTALLDIR|BadINSTALLDIR"
+   "OVAutoSelectInstallDrive|INSTALLDIR"
 )
 
 # --- the package ---------------------------------------------------------------
@@ -51,6 +55,9 @@ ov_wine_env "$prefix"
 drop="$prefix/drive_c/ovdemo"
 mkdir -p -- "$drop"
 cp -- "$msi" "$drop/demo.msi"
+# Files and install location: the administrator's presets beside the
+# package, read by OVReadInProperties.
+printf '; presets for demo.msi\r\nDEMO_GREETING = Hello from demo.txt\r\n' >"$drop/demo.txt"
 
 # Windows 10 and later keep their real version in these two values, which
 # OVSetRealVersionNT publishes over the installer's VersionNT; Wine does not
