@@ -1,6 +1,6 @@
 # Programs the tests of the file and install-location actions need: a
-# process that holds a file open, and a command-line tree delete used by
-# the symbolic-link test and the delete benchmark.
+# process that holds a file open, and the tree delete of the benchmark
+# (bench/bench_delete.sh), which the symbolic-link test drives as well.
 add_executable(file_holder "${PROJECT_SOURCE_DIR}/tests/win/files/fileHolder.cpp")
 target_link_options(file_holder PRIVATE -municode ${OV_STATIC_RUNTIME})
 ov_warnings(file_holder)
@@ -9,15 +9,15 @@ add_dependencies(msi_tests file_holder)
 target_compile_definitions(win_tests PRIVATE "OV_FILE_HOLDER_EXE=\"$<TARGET_FILE:file_holder>\"")
 target_compile_definitions(msi_tests PRIVATE "OV_FILE_HOLDER_EXE=\"$<TARGET_FILE:file_holder>\"")
 
-add_executable(safe_delete "${PROJECT_SOURCE_DIR}/tests/win/files/safeDelete.cpp")
-target_link_libraries(safe_delete PRIVATE ovcore)
-target_link_options(safe_delete PRIVATE -municode ${OV_STATIC_RUNTIME})
-ov_warnings(safe_delete)
+add_executable(bench_delete "${PROJECT_SOURCE_DIR}/bench/bench_delete.cpp")
+target_link_libraries(bench_delete PRIVATE ovcore)
+target_link_options(bench_delete PRIVATE -municode ${OV_STATIC_RUNTIME})
+ov_warnings(bench_delete)
 
 # A Unix symbolic link inside a scratch tree, pointing at a sibling folder
 # of the same scratch folder: the delete must stop at it and leave the
 # sibling's files alone.
 add_test(NAME safe_delete_symlink
    COMMAND bash "${PROJECT_SOURCE_DIR}/tests/win/files/symlink_test.sh"
-      "$<TARGET_FILE:safe_delete>" "${OV_WINEPREFIX}")
+      "$<TARGET_FILE:bench_delete>" "${OV_WINEPREFIX}")
 set_tests_properties(safe_delete_symlink PROPERTIES TIMEOUT 120)

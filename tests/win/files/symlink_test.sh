@@ -5,7 +5,7 @@
 # owner (an ordinary user under Wine), stop there, and leave the sibling's
 # file in place.
 #
-# Usage: symlink_test.sh SAFE_DELETE_EXE PREFIX
+# Usage: symlink_test.sh BENCH_DELETE_EXE PREFIX
 set -uo pipefail
 
 here="$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd -P)"
@@ -26,7 +26,7 @@ echo f >"$scratch/tree/a/f.txt"
 # Relative, and inside the scratch folder.
 ln -s ../sibling "$scratch/tree/link"
 [[ "$(readlink -f -- "$scratch/tree/link")" == "$scratch/sibling" ]] || { echo "bad link"; exit 1; }
-rm -f -- "$temp/safe_delete.log"
+rm -f -- "$temp/bench_delete.log"
 
 out="$(bash "$here/../../../scripts/wine-run.sh" --prefix "$prefix" "$exe" "C:\\$name\\tree" 3 2>&1)"
 echo "$out"
@@ -35,7 +35,7 @@ grep -q '^result 0' <<<"$out" || fail "the delete did not report failure"
 [[ -L "$scratch/tree/link" ]] || fail "the link is gone"
 [[ -d "$scratch/tree" ]] || fail "the tree's top folder was removed although the walk stopped"
 
-log="$(tr -d '\r' <"$temp/safe_delete.log" 2>/dev/null | sed -n 's/^[^|]*| safe-delete| //p')"
+log="$(tr -d '\r' <"$temp/bench_delete.log" 2>/dev/null | sed -n 's/^[^|]*| bench-delete| //p')"
 echo "$log"
 want=$'I1: Util_SafeDeleteDirectoryW: Opened file object of path \'C:\\'"$name"$'\\tree\\link\'
 E1: CheckReparsePointOwnedByNonAdmin: This is a reparse point with a non-admin owner.

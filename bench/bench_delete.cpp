@@ -1,10 +1,11 @@
-// Util_SafeDeleteDirectoryW on a folder from the command line, for the
-// checks a Windows program cannot set up by itself (a Unix symbolic link in
-// the tree) and for the delete benchmark.
-// Usage: safe_delete PATH FLAGS [rd]
+// Util_SafeDeleteDirectoryW on a folder from the command line: the tree
+// delete benchmark (bench/bench_delete.sh, under Wine), and the check of a
+// tree with a Unix symbolic link, which a Windows program cannot make.
+// Usage: bench_delete PATH FLAGS [rd | rem]
 //   Prints "result N" (1: the function reported the tree gone). With "rd",
-//   the tree is removed with "cmd /c rd /s /q" instead, for comparison. Either
-//   way the elapsed milliseconds follow as "ms N".
+//   the tree is removed with "cmd /c rd /s /q" instead, for comparison; with
+//   "rem", only "cmd /c rem" runs (the cost of starting cmd). Either way the
+//   elapsed milliseconds follow as "ms N".
 #include <windows.h>
 
 #include <cstdio>
@@ -20,14 +21,16 @@ int wmain(int argc, wchar_t **argv)
       return 2;
    }
    const bool rd = argc > 3 && wcscmp(argv[3], L"rd") == 0;
-   // Lines go to safe_delete.log in the temporary folder.
-   Inst_SetupLogging("safe_delete", "safe-delete", "safe_delete.log", nullptr);
+   const bool rem = argc > 3 && wcscmp(argv[3], L"rem") == 0;
+   // Lines go to bench_delete.log in the temporary folder.
+   Inst_SetupLogging("bench_delete", "bench-delete", "bench_delete.log", nullptr);
    LARGE_INTEGER frequency, start, end;
    QueryPerformanceFrequency(&frequency);
    QueryPerformanceCounter(&start);
    int result = 0;
-   if (rd) {
-      std::wstring command = L"cmd.exe /c rd /s /q \"" + std::wstring(argv[1]) + L"\"";
+   if (rd || rem) {
+      std::wstring command = rem ? std::wstring(L"cmd.exe /c rem")
+                                 : L"cmd.exe /c rd /s /q \"" + std::wstring(argv[1]) + L"\"";
       STARTUPINFOW si = {};
       si.cb = sizeof si;
       PROCESS_INFORMATION pi = {};
