@@ -14,7 +14,6 @@
 #include "common/registry.h"
 #include "lib/misc/ownedHandle.h"
 #include "lib/misc/win32u.h"
-#include "lib/unicode/unicodeSimpleBase.h"
 
 namespace {
 
@@ -39,14 +38,6 @@ struct MallocTraits {
    static void Close(void *p) { free(p); }
 };
 using MallocMemory = OwnedHandle<MallocTraits>;
-
-// The UTF-8 wrappers end the process on text that is not UTF-8; a path
-// that is not is one that cannot exist.
-bool IsUtf8(const std::string &text)
-{
-   return Unicode_IsBufferValid(text.data(), static_cast<ptrdiff_t>(text.size()),
-                                STRING_ENCODING_UTF8);
-}
 
 // `listedAsReparse`: the parent's directory listing flagged the entry as a
 // reparse point. Wine lists a Unix symbolic link so but follows it when
@@ -163,10 +154,12 @@ bool DeleteTree(const std::wstring &path, uint32_t flags, bool listedAsReparse)
 
 }  // namespace
 
+// The UTF-8 wrappers end the process on text that is not UTF-8; a path
+// that is not is one that cannot exist.
 bool Util_FileExists(std::string path)
 {
-   const bool found = IsUtf8(path) && Win32U_Access(path.c_str(), 0) == 0;
-   if (!IsUtf8(path)) {
+   const bool found = Util_IsUtf8(path) && Win32U_Access(path.c_str(), 0) == 0;
+   if (!Util_IsUtf8(path)) {
       errno = EILSEQ;
    }
    if (found) {
@@ -191,9 +184,9 @@ bool Util_FileExistsW(std::wstring path)
 
 ResString Util_GetFileContents(std::string path)
 {
-   FILE *file = IsUtf8(path) ? Win32U_Fopen(path.c_str(), "r") : nullptr;
+   FILE *file = Util_IsUtf8(path) ? Win32U_Fopen(path.c_str(), "r") : nullptr;
    if (file == nullptr) {
-      Inst_LogLastErrno(INST_LOG_ERROR, IsUtf8(path) ? errno : EILSEQ,
+      Inst_LogLastErrno(INST_LOG_ERROR, Util_IsUtf8(path) ? errno : EILSEQ,
                         "Util_GetFileContents: Failed to open file for reading: %s", path.c_str());
       return ResString();
    }
@@ -280,7 +273,7 @@ bool Util_PathExists(const char *path)
 
 bool Util_IsWritableDir(const std::string &path)
 {
-   if (!IsUtf8(path)) {
+   if (!Util_IsUtf8(path)) {
       return false;
    }
    const int attributes = Win32U_GetFileAttributes(path.c_str());

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "lib/unicode/unicodeSimpleBase.h"
+
 namespace {
 
 // The classic locale's space class, without asking the locale.
@@ -23,6 +25,12 @@ DeleteKind KindOf(const WideString &type)
 }
 
 }  // namespace
+
+bool Util_IsUtf8(const std::string &text)
+{
+   return Unicode_IsBufferValid(text.data(), static_cast<ptrdiff_t>(text.size()),
+                                STRING_ENCODING_UTF8);
+}
 
 std::string &Util_TrimLeft(std::string &s)
 {

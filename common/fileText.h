@@ -12,6 +12,10 @@
 
 #include "common/msiUtilText.h"
 
+// Whether the bytes are valid UTF-8, the only text the installer's wide
+// functions can be given.
+bool Util_IsUtf8(const std::string &text);
+
 // Remove the leading, respectively trailing, blanks (space, tab, CR, LF,
 // vertical tab, form feed) in place; return the string.
 std::string &Util_TrimLeft(std::string &s);

@@ -5,7 +5,6 @@
 #include "common/fileText.h"
 #include "common/msiUtil.h"
 #include "customActions/caFrame.h"
-#include "lib/unicode/unicodeSimpleBase.h"
 
 namespace {
 
@@ -30,12 +29,6 @@ UINT DeleteFilesAndFolders(MSIHANDLE install)
    return ERROR_SUCCESS;
 }
 
-bool IsUtf8(const std::string &text)
-{
-   return Unicode_IsBufferValid(text.data(), static_cast<ptrdiff_t>(text.size()),
-                                STRING_ENCODING_UTF8);
-}
-
 UINT ReadInProperties(MSIHANDLE install)
 {
    Inst_LogCA("Reading in properties");
@@ -57,7 +50,7 @@ UINT ReadInProperties(MSIHANDLE install)
    for (const PropertyAssignment &a : Util_ParsePropertyFile(Util_GetFileContents(path))) {
       // Installer properties are Unicode: bytes of another encoding would
       // be guessed at, so their line is left out.
-      if (!IsUtf8(a.name) || !IsUtf8(a.value)) {
+      if (!Util_IsUtf8(a.name) || !Util_IsUtf8(a.value)) {
          Inst_LogCA("Skipping a line that is not UTF-8.");
          continue;
       }

@@ -144,3 +144,12 @@ TEST(FileText, InstallDirChecksInOrder)
       EXPECT_EQ(c.asked ? c.path.substr(0, 1) + ":" : "", askedRoot);
    }
 }
+
+TEST(FileText, Utf8Check)
+{
+   EXPECT_TRUE(Util_IsUtf8(""));
+   EXPECT_TRUE(Util_IsUtf8("a\xC3\xA9\xF0\x9F\x98\x80"));
+   EXPECT_FALSE(Util_IsUtf8("\xFF"));
+   EXPECT_FALSE(Util_IsUtf8("\xC3"));        // cut short
+   EXPECT_FALSE(Util_IsUtf8("\xED\xA0\x80"));   // a surrogate
+}
