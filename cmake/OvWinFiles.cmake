@@ -21,3 +21,10 @@ add_test(NAME safe_delete_symlink
    COMMAND bash "${PROJECT_SOURCE_DIR}/tests/win/files/symlink_test.sh"
       "$<TARGET_FILE:bench_delete>" "${OV_WINEPREFIX}")
 set_tests_properties(safe_delete_symlink PROPERTIES TIMEOUT 120)
+
+# Deletion at the next restart, in a prefix of its own that the test
+# restarts.
+add_test(NAME delete_at_restart
+   COMMAND bash "${PROJECT_SOURCE_DIR}/tests/win/files/restart_test.sh"
+      "$<TARGET_FILE:bench_delete>" "$<TARGET_FILE:file_holder>" "${CMAKE_BINARY_DIR}/restart-prefix")
+set_tests_properties(delete_at_restart PROPERTIES TIMEOUT 300)
