@@ -32,6 +32,7 @@ set(OV_CORE_SOURCES
    common/osInfoMap.cpp
    common/msiUtilText.cpp
    common/loadOrderList.cpp
+   common/fileText.cpp
    common/processText.cpp
 )
 
@@ -56,6 +57,7 @@ set(OV_WIN_SOURCES
    common/registry.cpp
    common/service.cpp
    common/process.cpp
+   common/file.cpp
    hostChannel/hostPort.cpp
    hostChannel/hostChannel.cpp
    hostChannel/rpcOut.cpp

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The project's main job, shown: builds the demo package around the built
-# ovinstutil.dll (examples/demo/demo.wxs, with wixl), installs it under Wine
-# with `msiexec /i /qn` and a verbose installer log, and prints what each
-# custom action did: its result, the properties it set and the lines it
-# wrote to ovinst.log.
+# ovinstutil.dll (examples/demo/demo.wxs, with wixl) and takes it under Wine
+# through the phases of a product's life, each with `msiexec /qn` and a
+# verbose installer log: install, repair, uninstall, and an install that
+# fails late and must be rolled back. After each phase it prints what each
+# custom action did (its result, the properties it set), the machine state
+# the actions change, and the lines they wrote to ovinst.log.
 #
 # Usage: scripts/demo.sh BUILD_WIN_DIR [OUT_DIR]
 #   BUILD_WIN_DIR  the Windows build tree holding ovinstutil.dll
@@ -24,7 +26,7 @@ dll="$win/ovinstutil.dll"
 [[ -f "$dll" ]] || { echo "demo: $dll is not built" >&2; exit 1; }
 
 # Each custom action of the package, in sequence order, with the properties
-# it sets. The list grows with the custom actions.
+# it sets. A phase's report shows those that ran in it.
 actions=(
    "OVSetRealVersionNT|VersionNT VersionNT64"
    "OVSetOVSysVer|OVSYSVER"
@@ -35,6 +37,13 @@ actions=(
    "OVDetectRunningVM|VM_RUNNING"
    "OVAppSearch|OV_VM_PROCESS OV_RPCSS_PATH OV_RPCSS_STATE OV_NO_SUCH_SERVICE"
    "OVRegSvr|"
+   "OVUnregSvr|"
+   # Files and install location
+   "OVReadInProperties|DEMO_GREETING"
+   "OVValidateINSTALLDIR|BadINSTALLDIR"
+   "OVAutoSelectInstallDrive|INSTALLDIR"
+   "OVIsRepairSafe|"
+   "OVDeleteFilesAndFolders|"
 )
 
 # --- the package ---------------------------------------------------------------
@@ -51,6 +60,9 @@ ov_wine_env "$prefix"
 drop="$prefix/drive_c/ovdemo"
 mkdir -p -- "$drop"
 cp -- "$msi" "$drop/demo.msi"
+# Files and install location: the administrator's presets beside the
+# package, read by OVReadInProperties.
+printf '; presets for demo.msi\r\nDEMO_GREETING = Hello from demo.txt\r\n' >"$drop/demo.txt"
 
 # Windows 10 and later keep their real version in these two values, which
 # OVSetRealVersionNT publishes over the installer's VersionNT; Wine does not
@@ -74,15 +86,118 @@ clients_value() {
       sed -n 's/.*REG_MULTI_SZ *//p' | sed 's/\\0/ /g; s/ *$//'
 }
 
-# A previous demo's install goes first, so that this run installs afresh;
-# its log lines go with it.
+# What the custom actions change on the machine, shown after every phase:
+# "kind|what|detail" with the kinds registry (key, value), file (path).
+state_probes=(
+   "registry|$registration|Clients"
+   "file|C:\\Program Files\\Orvane Tools Demo\\README.txt|"
+   # Processes family: the COM server's registration, by the folder it was
+   # registered from.
+   "registry|HKCU\\Software\\Orvane Test\\ComServers|ov_com_plain.dll"
+   # Files and install location: leftovers the file tables do not know,
+   # made before the uninstall, which deletes them.
+   "file|C:\\Program Files\\Orvane Tools Demo\\cache|"
+   "file|C:\\Program Files\\Orvane Tools Demo\\leftover.log|"
+)
+
+machine_state() {
+   local entry kind what detail
+   for entry in "${state_probes[@]}"; do
+      IFS='|' read -r kind what detail <<<"$entry"
+      case "$kind" in
+         registry)
+            printf '%s\\%s = %s\n' "$what" "$detail" \
+               "$(wine reg query "$what" /v "$detail" 2>/dev/null | tr -d '\r' |
+                  sed -n 's/.*REG_[A-Z_]* *//p' | sed 's/\\0/ /g; s/ *$//' | grep . || echo '(absent)')" ;;
+         file)
+            local unix="$prefix/drive_c/${what#C:\\}"
+            unix="${unix//\\//}"
+            printf '%s: %s\n' "$what" "$([[ -e "$unix" ]] && echo present || echo absent)" ;;
+      esac
+   done
+}
+
+# The verbose log is UTF-16 on some Wine versions; made plain text here.
+plain_log() {
+   if head -c2 "$1" 2>/dev/null | od -An -tx1 | grep -q 'ff fe'; then
+      iconv -f UTF-16 -t UTF-8 "$1"
+   else
+      cat -- "$1" 2>/dev/null
+   fi | tr -d '\r' >"$2"
+}
+
+# Runs one phase: msiexec with the given arguments, its verbose log in
+# OUT_DIR/NAME.log and the ovinst.log lines written meanwhile in
+# OUT_DIR/NAME.ovinst.log. Sets phase_rc.
+run_phase() {
+   local name="$1"
+   shift
+   local before
+   before="$(stat -c %s "$temp_dir/ovinst.log" 2>/dev/null || echo 0)"
+   rm -f -- "$drop/$name.log"
+   set +e
+   (cd -- "$drop" && wine msiexec "$@" /qn /l*v "C:\\ovdemo\\$name.log")
+   phase_rc=$?
+   set -e
+   # Wine's msiexec returns once the phase is done; its log is then complete.
+   plain_log "$drop/$name.log" "$out/$name.log"
+   tail -c +$((before + 1)) "$temp_dir/ovinst.log" 2>/dev/null | tr -d '\r' >"$out/$name.ovinst.log" || :
+}
+
+result_text() {
+   case "$1" in
+      1) echo "0 (success)" ;;
+      2) echo "1602 (cancelled by the user)" ;;
+      3) echo "1603 (failed the installation)" ;;
+      0) echo "not run (condition false)" ;;
+      *) echo "installer return value $1" ;;
+   esac
+}
+
+report_phase() {
+   local name="$1" title="$2" command="$3" entry action props ret p
+   echo
+   echo "===== $title"
+   echo "command: $command  ->  exit code $phase_rc"
+   for entry in "${actions[@]}"; do
+      action="${entry%%|*}"
+      props="${entry#*|}"
+      ret="$(grep -a -m1 "^Action ended .*: $action\. Return value" "$out/$name.log" |
+             sed 's/.*Return value \([0-9]*\)\..*/\1/' || true)"
+      [[ -n "$ret" ]] || continue
+      printf '%-28s result: %s\n' "$action" "$(result_text "$ret")"
+      for p in $props; do
+         if grep -a -q "^Property(S): $p = " "$out/$name.log"; then
+            printf '%-28s   %s = %s\n' "" "$p" \
+               "$(grep -a -m1 "^Property(S): $p = " "$out/$name.log" | sed "s/^Property(S): $p = //")"
+         else
+            printf '%-28s   %s is not set\n' "" "$p"
+         fi
+      done
+   done
+   echo "machine state:"
+   machine_state | sed 's/^/   /'
+   echo "----- ovinst.log, this phase"
+   cat -- "$out/$name.ovinst.log"
+   echo "-----"
+}
+
+# A previous demo's install goes first, so that this run starts afresh; its
+# log lines go with it.
 (cd -- "$drop" && wine msiexec /x "$product_code" /qn >/dev/null 2>&1) || true
-rm -f -- "$temp_dir/ovinst.log" "$drop/install.log"
+rm -f -- "$temp_dir/ovinst.log"
+
+echo
+echo "===== ovinstutil.dll demo"
+echo "package : $msi"
+echo "prefix  : $prefix (registry version 10.0 written for OVSetRealVersionNT)"
+echo "before  :"
+machine_state | sed 's/^/   /'
+failed=0
 
 # Processes family: the helper program OVAppTerminate ends and the virtual
 # machine process OVDetectRunningVM looks for, with the machine's path on its
 # command line. Both would end by themselves after two minutes.
-com_key='HKCU\Software\Orvane Test\ComServers'
 cp -f -- "$win/ov_sleeper.exe" "$drop/ovdemo-helper.exe"
 cp -f -- "$win/ov_sleeper.exe" "$drop/orvane-ovx.exe"
 (cd -- "$drop" && exec wine 'C:\ovdemo\ovdemo-helper.exe' 120000 0 >/dev/null 2>&1) &
@@ -90,87 +205,45 @@ helper_pid=$!
 (cd -- "$drop" && exec wine 'C:\ovdemo\orvane-ovx.exe' 120000 0 'C:\VMs\Demo\Demo.ovx' >/dev/null 2>&1) &
 vm_pid=$!
 sleep 3
-com_value() {
-   { wine reg query "$com_key" /v ov_com_plain.dll 2>/dev/null || true; } | tr -d '\r' |
-      sed -n 's/.*REG_SZ *//p'
-}
 
-set +e
-(cd -- "$drop" && wine msiexec /i 'C:\ovdemo\demo.msi' /qn /l*v 'C:\ovdemo\install.log')
-rc=$?
-set -e
-# Processes family: whether the helper was ended, and the COM server's
-# registration (its removal by an uninstall is shown with the report).
+run_phase install /i 'C:\ovdemo\demo.msi'
+report_phase install "1. install" "msiexec /i demo.msi"
+[[ $phase_rc -eq 0 ]] || failed=1
 sleep 1
 helper_state="still running"
 kill -0 "$helper_pid" 2>/dev/null || helper_state="terminated"
-kill "$vm_pid" 2>/dev/null || true
-wait "$vm_pid" 2>/dev/null || true
-kill "$helper_pid" 2>/dev/null || true
-registered_value="$(com_value)"
-# Wine's msiexec returns once the install is done, but its services may still
-# be flushing files; the installer log is complete when msiexec has exited.
-cp -f -- "$drop/install.log" "$out/install.log" 2>/dev/null || : >"$out/install.log"
-cp -f -- "$temp_dir/ovinst.log" "$out/ovinst.log" 2>/dev/null || : >"$out/ovinst.log"
-# The verbose log is UTF-16 on some Wine versions; make it plain text.
-if head -c2 "$out/install.log" | od -An -tx1 | grep -q 'ff fe'; then
-   iconv -f UTF-16 -t UTF-8 "$out/install.log" >"$out/install.log.txt" &&
-      mv -f -- "$out/install.log.txt" "$out/install.log"
-fi
-tr -d '\r' <"$out/install.log" >"$out/install.log.txt" && mv -f -- "$out/install.log.txt" "$out/install.log"
-
-# --- the report --------------------------------------------------------------------
-result_text() {
-   case "$1" in
-      1) echo "0 (success)" ;;
-      2) echo "1602 (cancelled by the user)" ;;
-      3) echo "1603 (failed the installation)" ;;
-      0) echo "not run (condition false)" ;;
-      "") echo "not run" ;;
-      *) echo "installer return value $1" ;;
-   esac
-}
-property() {
-   grep -a -m1 "^Property(S): $1 = " "$out/install.log" | sed "s/^Property(S): $1 = //" || true
-}
-
-echo
-echo "===== ovinstutil.dll demo"
-echo "package   : $msi"
-echo "installed : wine msiexec /i demo.msi /qn /l*v install.log  ->  exit code $rc"
-echo "prefix    : $prefix (registry version 10.0 written for OVSetRealVersionNT)"
-echo
-for entry in "${actions[@]}"; do
-   name="${entry%%|*}"
-   props="${entry#*|}"
-   ret="$(grep -a -m1 "^Action ended .*: $name\. Return value" "$out/install.log" |
-          sed 's/.*Return value \([0-9]*\)\..*/\1/' || true)"
-   printf '%-26s result: %s\n' "$name" "$(result_text "$ret")"
-   for p in $props; do
-      if grep -a -q "^Property(S): $p = " "$out/install.log"; then
-         printf '%-26s   %s = %s\n' "" "$p" "$(property "$p")"
-      else
-         printf '%-26s   %s is not set\n' "" "$p"
-      fi
-   done
-done
-echo
+kill "$vm_pid" "$helper_pid" 2>/dev/null || true
+wait "$vm_pid" "$helper_pid" 2>/dev/null || true
+echo "Helper program ovdemo-helper.exe after OVAppTerminate: $helper_state"
 echo "Registration $registration, value Clients:"
 echo "   written by the package (a parent's nested install): $parent_code"
 echo "   after OVDecoupleChildInstaller                     : $(clients_value)"
+
+# Wine 8's msiexec /f does not repair; a reinstall of every feature does.
+run_phase repair /i 'C:\ovdemo\demo.msi' REINSTALL=ALL REINSTALLMODE=omus
+report_phase repair "2. repair" "msiexec /i demo.msi REINSTALL=ALL REINSTALLMODE=omus"
+[[ $phase_rc -eq 0 ]] || failed=1
+
+installed="$prefix/drive_c/Program Files/Orvane Tools Demo"
+mkdir -p -- "$installed/cache/sub"
+echo x >"$installed/cache/sub/x.txt"
+echo y >"$installed/leftover.log"
+run_phase uninstall /x 'C:\ovdemo\demo.msi'
+report_phase uninstall "3. uninstall" "msiexec /x demo.msi"
+[[ $phase_rc -eq 0 ]] || failed=1
+state_after_uninstall="$(machine_state)"
+
+# A late failure: every change made so far must be taken back.
+run_phase failure /i 'C:\ovdemo\demo.msi' OVDEMO_FAIL=1
+report_phase failure "4. install that fails late (OVDEMO_FAIL=1): rolled back" "msiexec /i demo.msi OVDEMO_FAIL=1"
+[[ $phase_rc -eq 1603 ]] || failed=1
+if [[ "$(machine_state)" == "$state_after_uninstall" ]]; then
+   echo "machine state after the rollback: as before the install"
+else
+   echo "machine state after the rollback differs from before the install:"
+   diff <(echo "$state_after_uninstall") <(machine_state) | sed 's/^/   /' || true
+   failed=1
+fi
 echo
-# Processes family: an uninstall unregisters the COM server (after the
-# report's reads of the installed state; its log lines are not shown).
-(cd -- "$drop" && wine msiexec /x "$product_code" /qn >/dev/null 2>&1) || true
-unregistered_value="$(com_value)"
-echo "Processes family:"
-echo "   helper program ovdemo-helper.exe after OVAppTerminate: $helper_state"
-echo "   $com_key\\ov_com_plain.dll (the folder the server was registered from):"
-echo "      after the install (OVRegSvr)    : ${registered_value:-<none>}"
-echo "      after an uninstall (OVUnregSvr) : ${unregistered_value:-<none>}"
-echo
-echo "----- ovinst.log (C:\\users\\$(id -un)\\Temp\\ovinst.log)"
-sed 's/\r$//' "$out/ovinst.log"
-echo "-----"
-echo "installer log: $out/install.log"
-exit "$rc"
+echo "logs: $out/{install,repair,uninstall,failure}.log and .ovinst.log"
+exit "$failed"

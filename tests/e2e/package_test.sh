@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# End to end: the demo package, built with wixl around the built DLL and
-# installed by Wine's msiexec, proves that the DLL loads in the installer's
-# custom-action server and that each export is found by name and succeeds.
+# End to end: the demo package, built around the built DLL and taken by
+# Wine's msiexec through install, repair, uninstall and an install that fails
+# late (scripts/demo.sh), proves that the DLL loads in the installer's
+# custom-action server, that each export is found by name and does its work
+# in the phase the package gives it, and that the rollback actions leave the
+# machine as it was.
 #
 # Usage: tests/e2e/package_test.sh BUILD_WIN_DIR OUT_DIR BUILD_NUMBER
 set -uo pipefail
@@ -10,6 +13,7 @@ here="$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd -P)"
 win="$1"
 out="$2"
 build_number="$3"
+tag="setupKit-build-$build_number"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -19,59 +23,85 @@ bash "$here/../../scripts/demo.sh" "$win" "$out" >"$out.report" 2>&1
 rc=$?
 WINEPREFIX="$out/wineprefix" wineserver -k >/dev/null 2>&1 || true
 cat -- "$out.report"
-[[ $rc -eq 0 ]] || fail "msiexec /i returned $rc"
+[[ $rc -eq 0 ]] || fail "the demo ended with $rc"
 
-log="$out/install.log"
-ca_log="$out/ovinst.log"
-for action in OVSetRealVersionNT OVSetOVSysVer OVDetectWin2003R2 OVDecoupleChildInstaller; do
-   grep -a -q "^Action ended .*: $action\. Return value 1\.$" "$log" ||
-      fail "$action did not end with success in the installer log"
-done
-
-expect_property() {
-   local line
-   line="$(grep -a -m1 "^Property(S): $1 = " "$log")" || { fail "property $1 not set"; return; }
-   [[ "${line#Property(S): $1 = }" =~ $2 ]] || fail "property $1 = '${line#Property(S): $1 = }', expected /$2/"
+# The report's section of a phase ("1. install", ...).
+section() { awk -v h="===== $1" '$0 == h || index($0, h) == 1 {on = 1; next} /^===== / {on = 0} on' "$out.report"; }
+ended() {   # PHASE ACTION [RESULT]: the action ran in the phase with that result
+   grep -a -q "^Action ended .*: $2\. Return value ${3:-1}\.$" "$out/$1.log" ||
+      fail "$2 did not end with return value ${3:-1} in the $1 phase"
 }
-# The demo prefix reports registry version 10.0.
-expect_property VersionNT '^1000$'
-expect_property VersionNT64 '^1000$'
-expect_property OVSYSVER '^:([A-Z0-9 ().=]+:)+BUILD=[0-9]+:$'
-if grep -a -q "^Property(S): WIN2003R2 = " "$log"; then
-   fail "WIN2003R2 set on a system that is not Windows Server 2003"
-fi
+expect_property() {   # PHASE NAME REGEX
+   local line
+   line="$(grep -a -m1 "^Property(S): $2 = " "$out/$1.log")" || { fail "property $2 not set ($1)"; return; }
+   [[ "${line#Property(S): $2 = }" =~ $3 ]] || fail "property $2 = '${line#Property(S): $2 = }', expected /$3/ ($1)"
+}
+ca_line() {   # PHASE "LL: text" as an extended regular expression
+   grep -a -q -E "\| $tag\| $2$" "$out/$1.ovinst.log" || fail "no line '$2' in the $1 phase's ovinst.log"
+}
+state() {   # PHASE-HEADING LINE: the machine state after the phase shows the line
+   section "$1" | grep -q -F -x "   $2" || fail "after '$1' the machine state lacks: $2"
+}
 
-# Every custom action line carries the build tag, and each action wrote its
-# opening and closing lines.
-tag="setupKit-build-$build_number"
+# --- install -----------------------------------------------------------------------
+for action in OVSetRealVersionNT OVSetOVSysVer OVDetectWin2003R2 OVDecoupleChildInstaller \
+              OVAppTerminate OVDetectRunningVM OVAppSearch OVRegSvr \
+              OVReadInProperties OVValidateINSTALLDIR OVAutoSelectInstallDrive; do
+   ended install "$action"
+done
+# The demo prefix reports registry version 10.0.
+expect_property install VersionNT '^1000$'
+expect_property install VersionNT64 '^1000$'
+expect_property install OVSYSVER '^:([A-Z0-9 ().=]+:)+BUILD=[0-9]+:$'
+grep -a -q "^Property(S): WIN2003R2 = " "$out/install.log" && fail "WIN2003R2 set on a system that is not Windows Server 2003"
 for text in "OVSetRealVersionNT running" "OVSetRealVersionNT Done" "Checking System Version" \
             "Done System Version" "Win2003 R2 detection" "Unparenting Nested Install"; do
-   grep -a -q "| $tag| I0: $text"$'\r'"\?$" "$ca_log" || fail "no line '$text' with tag $tag in ovinst.log"
+   ca_line install "I0: $text"
 done
-
 # The demo registers its product as the nested child of a parent first.
-grep -a -q "| $tag| I1: MsiUtil_UnnestMsi: Successfully decoupled {8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4} from parent installer {0C7E1B2A-9F35-4D61-8A0B-5E2D47C3F918}" "$ca_log" ||
-   fail "OVDecoupleChildInstaller did not decouple the product from its parent"
-
-# Processes family: the helper program ended, the stand-in machine found,
-# the OVAppSearch rows, and the COM server registered and then unregistered.
-for action in OVAppTerminate OVDetectRunningVM OVAppSearch OVRegSvr; do
-   grep -a -q "^Action ended .*: $action\. Return value 1\.$" "$log" ||
-      fail "$action did not end with success in the installer log"
-done
-expect_property VM_RUNNING '^1$'
-expect_property OV_VM_PROCESS '^orvane-ovx$'
-expect_property OV_RPCSS_PATH '^C:\\windows\\system32\\rpcss\.exe$'
-expect_property OV_RPCSS_STATE '^SERVICE_RUNNING$'
-grep -a -q "^Property(S): OV_NO_SUCH_SERVICE = " "$log" && fail "OV_NO_SUCH_SERVICE set for a missing service"
-grep -a -q "| $tag| I1: Util_AppTerminate: Process terminated: ovdemo-helper" "$ca_log" ||
-   fail "OVAppTerminate did not terminate the helper program"
-grep -q "helper program ovdemo-helper.exe after OVAppTerminate: terminated" "$out.report" ||
+ca_line install "I1: MsiUtil_UnnestMsi: Successfully decoupled \{8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4\} from parent installer \{0C7E1B2A-9F35-4D61-8A0B-5E2D47C3F918\}"
+state "1. install" 'HKCR\Installer\Products\35C5A0E8B2C3B5F4D974160C1F2A7B4E\Clients = :'
+# Processes: the helper program ended, the stand-in machine found, the
+# OVAppSearch rows, the COM server registered from its folder.
+expect_property install VM_RUNNING '^1$'
+expect_property install OV_VM_PROCESS '^orvane-ovx$'
+expect_property install OV_RPCSS_PATH '^C:\\windows\\system32\\rpcss\.exe$'
+expect_property install OV_RPCSS_STATE '^SERVICE_RUNNING$'
+grep -a -q "^Property(S): OV_NO_SUCH_SERVICE = " "$out/install.log" && fail "OV_NO_SUCH_SERVICE set for a missing service"
+ca_line install "I1: Util_AppTerminate: Process terminated: ovdemo-helper.*"
+grep -q "^Helper program ovdemo-helper.exe after OVAppTerminate: terminated$" "$out.report" ||
    fail "the helper program is still running after the install"
-grep -qF "after the install (OVRegSvr)    : C:\\Program Files\\Orvane Tools Demo" "$out.report" ||
-   fail "OVRegSvr did not register the COM server from its folder"
-grep -q "after an uninstall (OVUnregSvr) : <none>$" "$out.report" ||
-   fail "OVUnregSvr did not unregister the COM server"
+state "1. install" 'HKCU\Software\Orvane Test\ComServers\ov_com_plain.dll = C:\Program Files\Orvane Tools Demo'
+# Files and install location.
+expect_property install DEMO_GREETING '^Hello from demo\.txt$'
+expect_property install BadINSTALLDIR '^0$'
+expect_property install INSTALLDIR '^C:\\Program Files\\Orvane Tools Demo\\$'
+for text in "Reading in properties" "Validating installation directory" "AutoSelect installation drive." \
+            "Drive C has [0-9]+.*"; do
+   ca_line install "I0: $text"
+done
+
+# --- repair, uninstall ---------------------------------------------------------------
+section "2. repair" | grep -q -- "->  exit code 0$" || fail "the repair did not succeed"
+ended repair OVIsRepairSafe
+ca_line repair "I0: OK to repair"
+section "3. uninstall" | grep -q -- "->  exit code 0$" || fail "the uninstall did not succeed"
+ended uninstall OVUnregSvr
+ended uninstall OVDeleteFilesAndFolders
+ca_line uninstall "I0: --- OVDeleteFilesAndFolders\(\)"
+state "3. uninstall" 'HKCU\Software\Orvane Test\ComServers\ov_com_plain.dll = (absent)'
+state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\cache: absent'
+state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\leftover.log: absent'
+
+# --- a late failure, rolled back ------------------------------------------------------
+section "4. install that fails" | grep -q -- "->  exit code 1603$" || fail "the failing install did not end with 1603"
+ended failure OVRegSvr
+ended failure DemoLateFailure 3
+ca_line failure "I0: ERROR: Unknown type 'fail'"
+# The rollback action unregistered what OVRegSvr had registered.
+ca_line failure "I0: File to be unregistered C:\\\\Program Files\\\\Orvane Tools Demo\\\\?\\\\ov_com_plain.dll"
+grep -q "^machine state after the rollback: as before the install$" "$out.report" ||
+   fail "the rollback left the machine changed"
 
 [[ $failures -eq 0 ]] && echo "package end-to-end: all checks passed"
 exit $((failures > 0))
