@@ -32,6 +32,8 @@ set(OV_CORE_SOURCES
    common/osInfoMap.cpp
    common/msiUtilText.cpp
    common/loadOrderList.cpp
+   # service and driver custom actions
+   common/serviceActionData.cpp
 )
 
 # The Windows-only part of the library (the boundary to the wide Windows
