@@ -30,6 +30,9 @@ actions=(
    "OVSetOVSysVer|OVSYSVER"
    "OVDetectWin2003R2|WIN2003R2"
    "OVDecoupleChildInstaller|"
+   "OVInstallDemoDriver|"
+   "OVInstallDemoService|"
+   "OVServiceFailureConfig|"
 )
 
 # --- the package ---------------------------------------------------------------
@@ -38,7 +41,13 @@ stage="$out/stage"
 rm -rf -- "$stage"
 mkdir -p -- "$stage"
 cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$dll" "$stage/"
+# Services and drivers: the test service and kernel driver go in the package.
+for program in ov_test_service.exe ov_test_driver.sys; do
+   [[ -f "$win/$program" ]] || { echo "demo: $win/$program is not built" >&2; exit 1; }
+   cp -- "$win/$program" "$stage/"
+done
 (cd -- "$stage" && wixl -a x64 -D DllPath=ovinstutil.dll -D ReadmePath=README.txt \
+    -D ServicePath=ov_test_service.exe -D DriverPath=ov_test_driver.sys \
     -o demo.msi demo.wxs 2> >(grep -v -e 'GLib-GIO-CRITICAL' -e '^$' >&2))
 msi="$stage/demo.msi"
 
@@ -133,6 +142,19 @@ echo
 echo "Registration $registration, value Clients:"
 echo "   written by the package (a parent's nested install): $parent_code"
 echo "   after OVDecoupleChildInstaller                     : $(clients_value)"
+echo
+# Services and drivers: what the SCM holds after the install. Wine ends its
+# services with the installer's session, so the state read here is the one
+# after that session; ovinst.log shows them running during the install.
+echo "Services installed by OVInstallKernelDriver (service key; sc query):"
+for service in OvDemoDrv OvDemoSvc; do
+   echo "   $service"
+   wine reg query "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service" 2>/dev/null | tr -d '\r' |
+      grep -E '^ +(Type|Start|Group|ImagePath|Tag) ' | sed 's/^ */      /' || echo "      (no service key)"
+   wine sc query "$service" 2>/dev/null | tr -d '\r' | grep -E '^ *STATE ' | sed 's/^ */      /' || true
+done
+grep -a -E 'Inst_StartService: Service is running|Inst_StartService: Attempting' "$out/ovinst.log" |
+   sed 's/\r$//; s/^/   during install: /' || true
 echo
 echo "----- ovinst.log (C:\\users\\$(id -un)\\Temp\\ovinst.log)"
 sed 's/\r$//' "$out/ovinst.log"

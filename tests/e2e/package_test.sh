@@ -53,5 +53,33 @@ done
 grep -a -q "| $tag| I1: MsiUtil_UnnestMsi: Successfully decoupled {8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4} from parent installer {0C7E1B2A-9F35-4D61-8A0B-5E2D47C3F918}" "$ca_log" ||
    fail "OVDecoupleChildInstaller did not decouple the product from its parent"
 
+# Services and drivers: the deferred actions installed and started a real
+# kernel driver and service and set the service's failure actions; the
+# package's uninstall removes both.
+for action in OVInstallDemoDriver OVInstallDemoService OVServiceFailureConfig; do
+   grep -a -q "^Action ended .*: $action\. Return value 1\.$" "$log" ||
+      fail "$action did not end with success in the installer log"
+done
+for service in OvDemoDrv OvDemoSvc; do
+   grep -a -q "| $tag| I1: Inst_InstallServiceW: Service created: $service"$'\r'"\?$" "$ca_log" ||
+      fail "$service was not created"
+   grep -a -A40 "| $tag| I1: Inst_StartService: Attempting to start service: $service"$'\r'"\?$" "$ca_log" |
+      grep -a -q "| $tag| I2: Inst_StartService: Service is running" || fail "$service did not run"
+done
+service_key() {
+   WINEPREFIX="$out/wineprefix" WINEDEBUG=-all wine reg query \
+      "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$1" 2>/dev/null | tr -d '\r'
+}
+service_key OvDemoDrv | grep -q 'Type *REG_DWORD *0x1$' || fail "OvDemoDrv is not a kernel driver"
+service_key OvDemoDrv | grep -q 'Group *REG_SZ *OvDemoGroup$' || fail "OvDemoDrv is not in OvDemoGroup"
+service_key OvDemoSvc | grep -q 'Type *REG_DWORD *0x10$' || fail "OvDemoSvc is not a service of its own process"
+(cd -- "$out/wineprefix/drive_c" && WINEPREFIX="$out/wineprefix" WINEDEBUG=-all \
+   wine msiexec /x '{8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4}' /qn >"$out.uninstall" 2>&1) ||
+   fail "msiexec /x failed"
+for service in OvDemoDrv OvDemoSvc; do
+   service_key "$service" | grep -q 'ImagePath' && fail "$service is still installed after the uninstall"
+done
+WINEPREFIX="$out/wineprefix" wineserver -k >/dev/null 2>&1 || true
+
 [[ $failures -eq 0 ]] && echo "package end-to-end: all checks passed"
 exit $((failures > 0))
