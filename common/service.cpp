@@ -403,6 +403,30 @@ WaitEnd WaitWhilePending(const char *fn, SC_HANDLE service, SERVICE_STATUS &stat
    return WaitEnd::Settled;
 }
 
+struct Outcome {
+   uint32_t reachedLevel;
+   const char *reached, *notReached;
+};
+
+// The rest of a start or stop once the command went out: the status line,
+// the wait, and whether the service reached the `wanted` state.
+BOOL WaitAfterCommand(const char *fn, SC_HANDLE service, SERVICE_STATUS &status, const WaitRules &rules,
+                      DWORD wanted, const Outcome &outcome)
+{
+   LogStatus(fn, INST_LOG_DETAIL, status);
+   DWORD error = 0;
+   if (WaitWhilePending(fn, service, status, status.dwCheckPoint, rules, error) == WaitEnd::QueryFailed) {
+      Inst_LogLastError(INST_LOG_ERROR, error, "%s: Could not query service status", fn);
+   }
+   if (status.dwCurrentState == wanted) {
+      Inst_Log(outcome.reachedLevel, "%s: %s", fn, outcome.reached);
+      return TRUE;
+   }
+   Inst_Log(INST_LOG_ERROR, "%s: %s: %s", fn, outcome.notReached,
+            Inst_ServiceStateName(status.dwCurrentState));
+   return FALSE;
+}
+
 std::string NarrowName(const wchar_t *wide)
 {
    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -762,20 +786,9 @@ BOOL Inst_StartService(const char *serviceName)
       Inst_LogLastError(INST_LOG_ERROR, GetLastError(), "Inst_StartService: Could not query service status");
       return FALSE;
    }
-   LogStatus(kStart, INST_LOG_DETAIL, status);
-   DWORD error = 0;
    const WaitRules rules = {SERVICE_START_PENDING, INST_LOG_DETAIL, INST_LOG_INFO, false};
-   if (WaitWhilePending(kStart, service.Get(), status, status.dwCheckPoint, rules, error) ==
-       WaitEnd::QueryFailed) {
-      Inst_LogLastError(INST_LOG_ERROR, error, "Inst_StartService: Could not query service status");
-   }
-   if (status.dwCurrentState == SERVICE_RUNNING) {
-      Inst_Log(INST_LOG_DETAIL, "Inst_StartService: Service is running");
-      return TRUE;
-   }
-   Inst_Log(INST_LOG_ERROR, "Inst_StartService: Service is not running: %s",
-            Inst_ServiceStateName(status.dwCurrentState));
-   return FALSE;
+   return WaitAfterCommand(kStart, service.Get(), status, rules, SERVICE_RUNNING,
+                           {INST_LOG_DETAIL, "Service is running", "Service is not running"});
 }
 
 namespace {
@@ -872,19 +885,9 @@ BOOL StopOpenService(SC_HANDLE service, BOOL stopDependents)
       Inst_LogLastError(INST_LOG_ERROR, GetLastError(), "Inst_StopService: Could not query service status");
       return FALSE;
    }
-   LogStatus(kStop, INST_LOG_DETAIL, status);
    const WaitRules rules = {SERVICE_STOP_PENDING, INST_LOG_DETAIL, INST_LOG_ERROR, true};
-   if (WaitWhilePending(kStop, service, status, status.dwCheckPoint, rules, error) ==
-       WaitEnd::QueryFailed) {
-      Inst_LogLastError(INST_LOG_ERROR, error, "Inst_StopService: Could not query service status");
-   }
-   if (status.dwCurrentState == SERVICE_STOPPED) {
-      Inst_Log(INST_LOG_PROGRESS, "Inst_StopService: Service is stopped");
-      return TRUE;
-   }
-   Inst_Log(INST_LOG_ERROR, "Inst_StopService: Service is not stopped: %s",
-            Inst_ServiceStateName(status.dwCurrentState));
-   return FALSE;
+   return WaitAfterCommand(kStop, service, status, rules, SERVICE_STOPPED,
+                           {INST_LOG_PROGRESS, "Service is stopped", "Service is not stopped"});
 }
 
 }  // namespace

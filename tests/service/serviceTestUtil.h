@@ -33,27 +33,17 @@ inline std::string Name(const char *suffix)
    return "OvTest" + std::to_string(GetCurrentProcessId()) + suffix;
 }
 
-// The SCM's view of a service: state, or 0 when it cannot be opened.
-inline DWORD State(const std::string &name)
-{
-   SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-   SC_HANDLE service = OpenServiceA(scm, name.c_str(), SERVICE_QUERY_STATUS);
-   SERVICE_STATUS status = {};
-   const DWORD state = service != nullptr && QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
-   service != nullptr && CloseServiceHandle(service);
-   CloseServiceHandle(scm);
-   return state;
-}
-
-inline bool Control(const std::string &name, DWORD control)
+// The state of a service after `control` (0: none) was sent to it, or 0
+// when it cannot be opened or the control fails.
+inline DWORD State(const std::string &name, DWORD control = 0)
 {
    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
    SC_HANDLE service = OpenServiceA(scm, name.c_str(), SERVICE_ALL_ACCESS);
    SERVICE_STATUS status = {};
-   const bool ok = service != nullptr && ControlService(service, control, &status);
+   const BOOL ok = control != 0 ? ControlService(service, control, &status) : QueryServiceStatus(service, &status);
    service != nullptr && CloseServiceHandle(service);
    CloseServiceHandle(scm);
-   return ok;
+   return service != nullptr && ok ? status.dwCurrentState : 0;
 }
 
 // Removes the named service when the test ends, stopping it first.

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 namespace {
 
 WideString W(const std::string &ascii)
@@ -28,38 +31,25 @@ TEST(ServiceActionData, Numbers)
 
 TEST(ServiceActionData, KernelDriverFields)
 {
-   KernelDriverInstallData d = ServiceData_ParseKernelDriverInstall(
-      W("svc;Display;;C:\\d.sys;3;1;x;Grp;a,b;;yes;Ref;extra"));
-   EXPECT_EQ(W("svc"), d.serviceName);
-   EXPECT_EQ(W(""), d.description);
-   EXPECT_EQ(W("C:\\d.sys"), d.binaryPath);
-   EXPECT_EQ(3u, d.startType);
-   EXPECT_EQ(1u, d.errorControl);
-   EXPECT_EQ(0u, d.startNow) << "not a number";
-   EXPECT_EQ(W("Grp"), d.loadOrderGroup);
-   EXPECT_EQ(W("a,b"), d.dependencies);
-   EXPECT_EQ(1u, d.serviceType) << "empty: a kernel driver";
-   EXPECT_TRUE(d.wantTag);
-   EXPECT_EQ(W("Ref"), d.loadAfter);
-   EXPECT_TRUE(d.HasRequired());
-   d = ServiceData_ParseKernelDriverInstall(W("svc;Display;;C:\\d.sys;;;;;;16"));
-   EXPECT_EQ(16u, d.serviceType);
-   EXPECT_EQ(0u, d.startType) << "empty: boot start";
-   EXPECT_FALSE(d.wantTag);
-   for (const char *bad : {"", "svc;Display", ";Display;;p", "svc;;;p"}) {
+   KernelDriverInstallData d = ServiceData_ParseKernelDriverInstall(W("svc;Disp;;C:\\d.sys;3;1;x;Grp;a,b;;yes;Ref;more"));
+   EXPECT_EQ(W("svc|Disp||C:\\d.sys|Grp|a,b|Ref"), d.serviceName + W("|") + d.displayName + W("|") + d.description +
+                                                    W("|") + d.binaryPath + W("|") + d.loadOrderGroup + W("|") +
+                                                    d.dependencies + W("|") + d.loadAfter);
+   EXPECT_EQ((std::vector<uint32_t>{3, 1, 0, 1, 1}),
+             (std::vector<uint32_t>{d.startType, d.errorControl, d.startNow, d.serviceType, d.wantTag}))
+      << "start now not a number; service type empty: a kernel driver";
+   d = ServiceData_ParseKernelDriverInstall(W("svc;Disp;;p;;;;;;16"));
+   EXPECT_EQ((std::vector<uint32_t>{0, 16, 0, 1}), (std::vector<uint32_t>{d.startType, d.serviceType, d.wantTag,
+                                                                          d.HasRequired()}));
+   for (const char *bad : {"", "svc;Disp", ";Disp;;p", "svc;;;p"}) {
       EXPECT_FALSE(ServiceData_ParseKernelDriverInstall(W(bad)).HasRequired()) << bad;
    }
-
-   const struct { const char *data; bool removeTag; const char *group; } uninstall[] = {
-      {"svc;0;1;Grp", true, "Grp"}, {"svc;0;2;Grp", false, "Grp"}, {"svc;;01", true, ""}, {"svc", false, ""},
-   };
-   for (const auto &u : uninstall) {
-      const KernelDriverUninstallData d2 = ServiceData_ParseKernelDriverUninstall(u.data);
-      EXPECT_EQ("svc", d2.serviceName) << u.data;
-      EXPECT_EQ(u.removeTag, d2.removeTag) << u.data;
-      EXPECT_EQ(u.group, d2.loadOrderGroup) << u.data;
+   for (auto [data, removeTag, group] : {std::tuple<const char *, bool, const char *>{"svc;0;1;Grp", true, "Grp"},
+                                         {"svc;0;2;Grp", false, "Grp"}, {"svc;;01", true, ""}, {"svc", false, ""}}) {
+      const KernelDriverUninstallData u = ServiceData_ParseKernelDriverUninstall(data);
+      EXPECT_EQ("svc|" + std::string(group) + (removeTag ? "|1" : "|0"),
+                u.serviceName + "|" + u.loadOrderGroup + (u.removeTag ? "|1" : "|0")) << data;
    }
-
    const InfSectionData inf = ServiceData_ParseInfSection("drv;In;132;C:\\a b\\x.inf", W("drv;In;132;C:\\a b\\x.inf"));
    EXPECT_EQ("drv", inf.serviceName);
    EXPECT_EQ(W("In 132 C:\\a b\\x.inf"), inf.CommandLine());
