@@ -178,75 +178,53 @@ TEST(ServiceControl, FailuresAndTheirLines)
 {
    ServiceGuard disabled(Name("Disabled")), noBinary(Name("NoBinary"));
    ASSERT_TRUE(Install(disabled.name(), "normal", SERVICE_DISABLED));
-   ASSERT_TRUE(Inst_InstallServiceW(W(noBinary.name()).c_str(), L"x", nullptr, SERVICE_WIN32_OWN_PROCESS,
-                                    SERVICE_DEMAND_START, L"C:\\ovsvctest\\missing.exe", nullptr, L"",
-                                    SERVICE_ERROR_NORMAL, FALSE, nullptr, FALSE));
-   const std::string missing = Name("Missing");
-   const std::string startOpen = "E1 Inst_StartService: Service could not be opened: ",
-                     stopMissing = "E2 Inst_StopService: Service could not be opened: ERROR_SERVICE_DOES_NOT_EXIST";
-   const struct {
-      const char *label;
-      BOOL (*call)(const std::string &name);
-      std::string name;
-      BOOL result;
-      Lines lines;
-   } cases[] = {
-      {"start, missing", [](const std::string &n) { return Inst_StartService(n.c_str()); }, missing, FALSE,
-       {"I1 Inst_StartService: Attempting to start service: " + missing, startOpen + "ERROR_SERVICE_DOES_NOT_EXIST",
-        "I1 Inst_StartService: Attempting to open service using reduced permissions",
-        startOpen + "ERROR_SERVICE_DOES_NOT_EXIST"}},
-      {"start, a bad name", [](const std::string &n) { return Inst_StartService(n.c_str()); }, "a\\b", FALSE,
-       {"I1 Inst_StartService: Attempting to start service: a\\b", startOpen + "ERROR_INVALID_NAME",
-        "I1 Inst_StartService: Attempting to open service using reduced permissions",
-        startOpen + "ERROR_INVALID_NAME"}},
-      {"start, disabled", [](const std::string &n) { return Inst_StartService(n.c_str()); }, disabled.name(),
-       FALSE,
-       {"I1 Inst_StartService: Attempting to start service: " + disabled.name(),
-        "E1 Inst_StartService: Service could not be started since it's disabled"}},
-      {"start, no program", [](const std::string &n) { return Inst_StartService(n.c_str()); }, noBinary.name(),
-       FALSE,
-       {"I1 Inst_StartService: Attempting to start service: " + noBinary.name(),
-        "E1 Inst_StartService: Service could not be started| winerror code 2 (*"}},
-      {"stop, missing", [](const std::string &n) { return Inst_StopService(n.c_str(), FALSE); }, missing, TRUE,
-       {"I1 Inst_StopService: Attempting to stop service: '" + missing + "' [stop dependents = 0]", stopMissing,
-        stopMissing}},
-      {"stop, stopped", [](const std::string &n) { return Inst_StopService(n.c_str(), TRUE); }, disabled.name(),
-       TRUE,
-       {"I1 Inst_StopService: Attempting to stop service: '" + disabled.name() + "' [stop dependents = 1]",
+   ASSERT_TRUE(Inst_InstallServiceW(W(noBinary.name()).c_str(), L"x", nullptr, SERVICE_WIN32_OWN_PROCESS, 3,
+                                    L"C:\\ovsvctest\\missing.exe", nullptr, L"", 1, FALSE, nullptr, FALSE));
+   const std::string missing = Name("Missing"), open = "E1 Inst_StartService: Service could not be opened: ",
+                     reduced = "I1 Inst_StartService: Attempting to open service using reduced permissions",
+                     gone = "E2 Inst_StopService: Service could not be opened: ERROR_SERVICE_DOES_NOT_EXIST",
+                     start = "I1 Inst_StartService: Attempting to start service: ",
+                     stop = "I1 Inst_StopService: Attempting to stop service: '";
+   enum Op { Start, Stop, Uninstall, NullArguments };
+   const struct { Op op; std::string name; BOOL result; Lines lines; } cases[] = {
+      {Start, missing, FALSE,
+       {start + missing, open + "ERROR_SERVICE_DOES_NOT_EXIST", reduced, open + "ERROR_SERVICE_DOES_NOT_EXIST"}},
+      {Start, "a\\b", FALSE, {start + "a\\b", open + "ERROR_INVALID_NAME", reduced, open + "ERROR_INVALID_NAME"}},
+      {Start, disabled.name(), FALSE,
+       {start + disabled.name(), "E1 Inst_StartService: Service could not be started since it's disabled"}},
+      {Start, noBinary.name(), FALSE,
+       {start + noBinary.name(), "E1 Inst_StartService: Service could not be started| winerror code 2 (*"}},
+      {Stop, missing, TRUE, {stop + missing + "' [stop dependents = 0]", gone, gone}},
+      {Stop, disabled.name(), TRUE,
+       {stop + disabled.name() + "' [stop dependents = 0]",
         "I2 Inst_StopService: service status: SERVICE_STOPPED cp=0x00000000"}},
-      {"uninstall, missing",
-       [](const std::string &n) -> BOOL {
-          BOOL reboot = FALSE;
-          return Inst_UninstallService(n.c_str(), &reboot) && !reboot;
-       },
-       missing, TRUE,
+      {Uninstall, missing, TRUE,
        {"I1 Inst_UninstallService: Attempting to uninstall service: " + missing,
         "I1 Inst_UninstallService: Attempting to stop service to be uninstalled",
-        "I1 Inst_StopService: Attempting to stop service: '" + missing + "' [stop dependents = 0]", stopMissing,
-        stopMissing, "E2 Inst_UninstallService: Service could not be opened: ERROR_SERVICE_DOES_NOT_EXIST"}},
-      {"null arguments",
-       [](const std::string &) -> BOOL {
-          return Inst_StartService(nullptr) || Inst_StopService(nullptr, TRUE) ||
-                 Inst_UninstallService(nullptr, nullptr) ||
-                 Inst_InstallServiceW(L"n", L"d", nullptr, 1, 3, L"p", nullptr, nullptr, 1, FALSE, nullptr, FALSE);
-       },
-       "", FALSE,
+        stop + missing + "' [stop dependents = 0]", gone, gone,
+        "E2 Inst_UninstallService: Service could not be opened: ERROR_SERVICE_DOES_NOT_EXIST"}},
+      {NullArguments, "", FALSE,
        {"E1 Inst_StartService: invalid parameter", "E1 Inst_StopService: invalid parameter",
         "E1 Inst_UninstallService: invalid parameter: 0x00000000 0x00000000",
         "E1 Inst_InstallServiceW: bad parameters: *"}},
    };
    for (const auto &c : cases) {
-      SCOPED_TRACE(c.label);
+      SCOPED_TRACE(c.name);
       LogCapture log;
-      EXPECT_EQ(c.result, c.call(c.name));
+      BOOL reboot = FALSE, result = FALSE;
+      switch (c.op) {
+      case Start: result = Inst_StartService(c.name.c_str()); break;
+      case Stop: result = Inst_StopService(c.name.c_str(), FALSE); break;
+      case Uninstall: result = Inst_UninstallService(c.name.c_str(), &reboot) && !reboot; break;
+      case NullArguments:
+         result = Inst_StartService(nullptr) || Inst_StopService(nullptr, TRUE) || Inst_UninstallService(nullptr, nullptr) ||
+                  Inst_InstallServiceW(L"n", L"d", nullptr, 1, 3, L"p", nullptr, nullptr, 1, FALSE, nullptr, FALSE);
+      }
+      EXPECT_EQ(c.result, result);
       ExpectTranscript(c.lines, log.Take());
    }
-   for (const auto &[given, list] : {std::pair<const wchar_t *, std::wstring>{L"", std::wstring(2, L'\0')},
-                                     {L"a,b,", std::wstring(L"a\0b\0\0\0", 6)}}) {
-      const std::unique_ptr<wchar_t[]> got = ModifyDependencyString(given);
-      EXPECT_EQ(list, std::wstring(got.get(), list.size()));
-   }
    EXPECT_EQ(nullptr, ModifyDependencyString(nullptr));
+   EXPECT_EQ(std::wstring(L"a\0b\0\0\0", 6), std::wstring(ModifyDependencyString(L"a,b,").get(), 6));
 }
 
 // A driver without an unload routine keeps running after a stop, so its
