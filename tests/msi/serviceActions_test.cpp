@@ -137,7 +137,7 @@ TEST_F(ServiceActions, KernelDriverPlacedAfterItsReferenceStartedAndRemoved)
    const DWORD list[] = {2, 0x40, 0x42};
    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kGroupList, wgroup.c_str(), REG_BINARY, list, sizeof list);
    const std::wstring sys = CopyIn(OV_TEST_DRIVER_SYS, kDrivers + Wide(drv.name()) + L".sys");
-   const std::string data = drv.name() + ";Ov test driver;Does nothing;" + Utf8(sys) + ";3;1;1;" + group + ";;;";
+   const std::string data = drv.name() + ";" + drv.name() + ";Does nothing;" + Utf8(sys) + ";3;1;1;" + group + ";;;";
 
    testutil::ImportSlot create(dll.Module(), "advapi32.dll", "CreateServiceW");
    ASSERT_TRUE(create.Valid());
@@ -197,7 +197,7 @@ TEST_F(ServiceActions, KernelDriverFailures)
        {"I0 --- OVInstallKernelDriver()", "I0 Installing " + dup.name(),
         "I0 ERROR: Failed to install service: " + dup.name()},
        0x01000030, ""},
-      {"OVInstallKernelDriver", relative.name() + ";Rel;;system32\\drivers\\x.sys;3;1;1", 0,
+      {"OVInstallKernelDriver", relative.name() + ";" + relative.name() + ";;system32\\drivers\\x.sys;3;1;1", 0,
        {"I0 --- OVInstallKernelDriver()", "I0 Installing " + relative.name(),
         "I0 WARNING: Failed to start service: " + relative.name()},
        0, relative.name()},
@@ -209,7 +209,7 @@ TEST_F(ServiceActions, KernelDriverFailures)
        {"I0 OVUninstallKernelDriver running", "I0 CustomActionData = " + taken.name(),
         "I0 WARNING: Failed to uninstall service", "I0 OVUninstallKernelDriver Done"},
        0x02000030, "KernelDriverUninstall", true},
-      {"OVInstallKernelDriver", stuck.name() + ";Stuck;;" + Utf8(nounload) + ";3;1;1", 0,
+      {"OVInstallKernelDriver", stuck.name() + ";" + stuck.name() + ";;" + Utf8(nounload) + ";3;1;1", 0,
        {"I0 --- OVInstallKernelDriver()", "I0 Installing " + stuck.name()}, 0, ""},
       {"OVUninstallKernelDriver", stuck.name() + ";0;2;NoGroup", 0,
        {"I0 OVUninstallKernelDriver running", "I0 CustomActionData = " + stuck.name() + ";0;2;NoGroup",

@@ -28,9 +28,12 @@ inline std::wstring CopyIn(const char *hostPath, const std::wstring &dest)
    return dest;
 }
 
+// Unique per run: a driver left marked for deletion by an earlier run
+// keeps its name (and display name) until the prefix restarts.
 inline std::string Name(const char *suffix)
 {
-   return "OvTest" + std::to_string(GetCurrentProcessId()) + suffix;
+   static const std::string run = std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount() % 100000);
+   return "OvTest" + run + suffix;
 }
 
 // The state of a service after `control` (0: none) was sent to it, or 0

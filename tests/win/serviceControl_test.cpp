@@ -119,7 +119,7 @@ TEST(ServiceControl, InstallStartReconfigureUnderARefusedLockAndUninstall)
    lock.Point(&RefusedLock);
    status.Point(&LockHeld);
    LogCapture again;
-   EXPECT_TRUE(Inst_InstallServiceW(W(s.name()).c_str(), L"Renamed", nullptr, SERVICE_WIN32_OWN_PROCESS,
+   EXPECT_TRUE(Inst_InstallServiceW(W(s.name()).c_str(), W(s.name() + " renamed").c_str(), nullptr, SERVICE_WIN32_OWN_PROCESS,
                                     SERVICE_DISABLED, (kServiceExe + L" normal").c_str(), L"OvGroup",
                                     L"Alpha,Beta", SERVICE_ERROR_IGNORE, TRUE, nullptr, FALSE));
    ExpectTranscript({"E1 Inst_InstallServiceW: Service '" + s.name() + "' already exists| winerror code 1073 (*",
@@ -129,7 +129,7 @@ TEST(ServiceControl, InstallStartReconfigureUnderARefusedLockAndUninstall)
                      "I1 Inst_InstallServiceW: Unspecified Service description not saved"},
                     From(again.Take(), "E1 Inst_InstallServiceW: Service '"));
    EXPECT_EQ(SERVICE_STOPPED, State(s.name())) << "the running instance was stopped first";
-   EXPECT_EQ(L"Renamed", RegText(s.name(), L"DisplayName"));
+   EXPECT_EQ(W(s.name() + " renamed"), RegText(s.name(), L"DisplayName"));
    EXPECT_EQ(L"OvGroup", RegText(s.name(), L"Group"));
    EXPECT_EQ(std::wstring(L"Alpha\0Beta\0", 11), RegText(s.name(), L"DependOnService"));
    EXPECT_EQ(L"Described", RegText(s.name(), L"Description")) << "a null description changes nothing";
@@ -178,7 +178,7 @@ TEST(ServiceControl, FailuresAndTheirLines)
 {
    ServiceGuard disabled(Name("Disabled")), noBinary(Name("NoBinary"));
    ASSERT_TRUE(Install(disabled.name(), "normal", SERVICE_DISABLED));
-   ASSERT_TRUE(Inst_InstallServiceW(W(noBinary.name()).c_str(), L"x", nullptr, SERVICE_WIN32_OWN_PROCESS, 3,
+   ASSERT_TRUE(Inst_InstallServiceW(W(noBinary.name()).c_str(), W(noBinary.name()).c_str(), nullptr, SERVICE_WIN32_OWN_PROCESS, 3,
                                     L"C:\\ovsvctest\\missing.exe", nullptr, L"", 1, FALSE, nullptr, FALSE));
    const std::string missing = Name("Missing"), open = "E1 Inst_StartService: Service could not be opened: ",
                      reduced = "I1 Inst_StartService: Attempting to open service using reduced permissions",
@@ -235,7 +235,7 @@ TEST(ServiceControl, AnUnstoppableDriverNeedsARebootAndBlocksItsReinstall)
    const std::wstring sys = L"C:\\windows\\system32\\drivers\\" + W(s.name()) + L".sys";
    CopyIn(OV_TEST_DRIVER_NOUNLOAD_SYS, sys);
    auto install = [&] {
-      return Inst_InstallServiceW(W(s.name()).c_str(), L"Stuck driver", nullptr, SERVICE_KERNEL_DRIVER,
+      return Inst_InstallServiceW(W(s.name()).c_str(), W(s.name()).c_str(), nullptr, SERVICE_KERNEL_DRIVER,
                                   SERVICE_DEMAND_START, sys.c_str(), nullptr, L"", SERVICE_ERROR_NORMAL,
                                   FALSE, nullptr, FALSE);
    };
