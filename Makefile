@@ -43,7 +43,7 @@ test: build
 # The main job, shown: the DLL in a package installed under Wine, with what
 # each custom action did (scripts/demo.sh). Needs only the Windows tree.
 demo: deps $(BUILD)/win/Makefile
-	@env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL $(CMAKE) --build $(BUILD)/win --parallel $(JOBS) --target ovinstutil
+	@env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL $(CMAKE) --build $(BUILD)/win --parallel $(JOBS) --target ovinstutil ov_test_service ov_test_driver
 	@bash scripts/demo.sh $(BUILD)/win $(BUILD)/demo
 
 fuzz: build

@@ -44,6 +44,12 @@ actions=(
    "OVAutoSelectInstallDrive|INSTALLDIR"
    "OVIsRepairSafe|"
    "OVDeleteFilesAndFolders|"
+   # Services and drivers
+   "OVInstallDemoDriver|"
+   "OVInstallDemoService|"
+   "OVServiceFailureConfig|"
+   "OVUninstallDemoService|"
+   "OVUninstallDemoDriver|"
 )
 
 # --- the package ---------------------------------------------------------------
@@ -98,6 +104,11 @@ state_probes=(
    # made before the uninstall, which deletes them.
    "file|C:\\Program Files\\Orvane Tools Demo\\cache|"
    "file|C:\\Program Files\\Orvane Tools Demo\\leftover.log|"
+   # Services and drivers: the SCM's entries (Wine ends its services with
+   # the installer's session, so their state here is the one after it;
+   # ovinst.log shows them running during the install).
+   "service|OvDemoDrv|"
+   "service|OvDemoSvc|"
 )
 
 machine_state() {
@@ -109,6 +120,15 @@ machine_state() {
             printf '%s\\%s = %s\n' "$what" "$detail" \
                "$(wine reg query "$what" /v "$detail" 2>/dev/null | tr -d '\r' |
                   sed -n 's/.*REG_[A-Z_]* *//p' | sed 's/\\0/ /g; s/ *$//' | grep . || echo '(absent)')" ;;
+         service)
+            local key
+            key="$(wine reg query "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$what" 2>/dev/null | tr -d '\r')"
+            if [[ "$key" == *ImagePath* ]]; then
+               printf 'service %s: %s\n' "$what" "$(grep -E '^ +(Type|Start|Group|Tag) ' <<<"$key" |
+                  awk '{printf "%s%s %s", sep, $1, $3; sep = ", "}')"
+            else
+               printf 'service %s: (absent)\n' "$what"
+            fi ;;
          file)
             local unix="$prefix/drive_c/${what#C:\\}"
             unix="${unix//\\//}"
