@@ -171,6 +171,16 @@ private:
    bool open_ = true;
 };
 
+// How often `needle` occurs in `text`.
+inline size_t CountOf(const std::string &text, const std::string &needle)
+{
+   size_t count = 0;
+   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+      count++;
+   }
+   return count;
+}
+
 // What a call gave, with the errno and last error it left.
 template <typename Call>
 std::string Outcome(Call call)
