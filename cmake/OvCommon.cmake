@@ -32,6 +32,7 @@ set(OV_CORE_SOURCES
    common/osInfoMap.cpp
    common/msiUtilText.cpp
    common/loadOrderList.cpp
+   common/registryValue.cpp
 )
 
 # The Windows-only part of the library (the boundary to the wide Windows
