@@ -132,4 +132,34 @@ bool TablePackage::SetAction(const std::string &component, INSTALLSTATE state) c
    return MsiSetComponentStateW(handle_, Wide(component).c_str(), state) == ERROR_SUCCESS;
 }
 
+namespace {
+
+std::vector<std::string> gMessages;
+
+INT CALLBACK RecordMessage(LPVOID, UINT type, LPCWSTR text)
+{
+   const UINT kind = type & 0xFF000000u;
+   gMessages.push_back((kind == INSTALLMESSAGE_ERROR ? "error " : kind == INSTALLMESSAGE_WARNING ? "warning " : "other ") +
+                       Utf8(text != nullptr ? text : L""));
+   return IDOK;
+}
+
+}  // namespace
+
+MessageRecorder::MessageRecorder()
+{
+   gMessages.clear();
+   previous_ = MsiSetExternalUIW(RecordMessage, INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING, nullptr);
+}
+
+MessageRecorder::~MessageRecorder()
+{
+   MsiSetExternalUIW(previous_, 0, nullptr);
+}
+
+const std::vector<std::string> &MessageRecorder::Messages() const
+{
+   return gMessages;
+}
+
 }  // namespace msitest

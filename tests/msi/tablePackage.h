@@ -40,4 +40,19 @@ private:
    MSIHANDLE handle_ = 0;
 };
 
+// The installer's error and warning messages of this process while it
+// lives, as "<kind> <text>" (kind "error" or "warning"), through an external
+// user-interface handler that answers OK.
+class MessageRecorder {
+public:
+   MessageRecorder();
+   ~MessageRecorder();
+   MessageRecorder(const MessageRecorder &) = delete;
+   MessageRecorder &operator=(const MessageRecorder &) = delete;
+   const std::vector<std::string> &Messages() const;
+
+private:
+   INSTALLUI_HANDLERW previous_;
+};
+
 }  // namespace msitest
