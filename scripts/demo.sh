@@ -30,6 +30,12 @@ actions=(
    "OVSetOVSysVer|OVSYSVER"
    "OVDetectWin2003R2|WIN2003R2"
    "OVDecoupleChildInstaller|"
+   # Registry table, registry security, warnings and message boxes, tray cleanup.
+   "OVWriteRegistryValues64|"
+   "OVResetRegSecurity|"
+   "OVDisplayWarnings|"
+   "OVMessageBox|MSGBOX_RTN"
+   "OVCleanupTrayIcons|"
 )
 
 # --- the package ---------------------------------------------------------------
@@ -41,6 +47,50 @@ cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$dll" "$s
 (cd -- "$stage" && wixl -a x64 -D DllPath=ovinstutil.dll -D ReadmePath=README.txt \
     -o demo.msi demo.wxs 2> >(grep -v -e 'GLib-GIO-CRITICAL' -e '^$' >&2))
 msi="$stage/demo.msi"
+
+# --- registry table, registry security, warnings and message boxes, tray cleanup
+# wixl has no custom tables: the OVRegistry64 rows (one of every encoding,
+# under the product's key), the OVDisplayWarnings rows and their Error
+# messages go in with msibuild.
+demo_key='SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Demo'
+msibuild "$msi" -q "CREATE TABLE \`OVRegistry64\` (\`Registry\` CHAR(72) NOT NULL, \`Root\` SHORT, \`Key\` CHAR(255), \`Name\` CHAR(255), \`Value\` LONGCHAR, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Registry\`)"
+for row in "r1|Dword|#42" "r2|FromProperty|#[DEMO_NUMBER]" "r3|List|a[~]b[~]c" "r4|Folder|[INSTALLDIR]" \
+           "r5||Orvane Tools Demo" "r6|Text|plain text"; do
+   IFS='|' read -r id name value <<<"$row"
+   msibuild "$msi" -q "INSERT INTO \`OVRegistry64\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('$id', 2, '$demo_key', '$name', '$value', 'DemoRegistry')"
+done
+msibuild "$msi" -q "INSERT INTO \`OVRegistry64\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('r7', 2, '$demo_key\\KeyOnly', '+', '', 'DemoRegistry')"
+msibuild "$msi" -q "CREATE TABLE \`OVDisplayWarnings\` (\`Condition\` CHAR(255) NOT NULL, \`Message\` SHORT PRIMARY KEY \`Condition\`)"
+msibuild "$msi" -q "INSERT INTO \`OVDisplayWarnings\` (\`Condition\`, \`Message\`) VALUES ('NOT Installed', 25010)"
+msibuild "$msi" -q "INSERT INTO \`OVDisplayWarnings\` (\`Condition\`, \`Message\`) VALUES ('VersionNT < 500', 25011)"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25010, 'Demo warning: [ProductName] is being installed.')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25011, 'Demo warning for Windows before 2000.')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25012, 'Demo question: continue?')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26000, 'Could not reset the access rights of [ERROR_RESET_REG_SECURITY_KEY].')"
+# A stand-in notification area with one live and one dangling icon, while
+# the install runs (it needs a display and the tree's stand_in_tray.exe).
+registry_ui_tray() {
+   tray_exe="$win/stand_in_tray.exe"
+   if [[ "$1" == start && -n "${DISPLAY:-}" && -f "$tray_exe" ]]; then
+      cp -- "$tray_exe" "$drop/stand_in_tray.exe"
+      exec {tray_in}> >(cd -- "$drop" && exec wine 'C:\ovdemo\stand_in_tray.exe' --until-stdin-closes LD \
+                          >"$out/tray.txt" 2>/dev/null)
+      for _ in $(seq 1 100); do grep -q '^ready' "$out/tray.txt" 2>/dev/null && break; sleep 0.2; done
+   elif [[ "$1" == stop && -n "${tray_in:-}" ]]; then
+      exec {tray_in}>&-
+   elif [[ "$1" == report ]]; then
+      echo "Registry values of HKLM\\$demo_key (OVWriteRegistryValues64):"
+      wine reg query "HKLM\\$demo_key" /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/^ \+/   /p'
+      echo "Warnings in the installer log (OVDisplayWarnings):"
+      grep -a 'Demo warning' "$out/install.log" | sed 's/^/   /' || true
+      if [[ -f "$out/tray.txt" ]]; then
+         echo "Stand-in notification area, icons 100 (live owner) and 101 (dangling):"
+         tr -d '\r' <"$out/tray.txt" | grep '^deleted' | sed 's/^/   /' || echo "   nothing deleted"
+      else
+         echo "Notification area: no display or no stand_in_tray.exe, nothing to clean"
+      fi
+   fi
+}
 
 # --- the Wine prefix -------------------------------------------------------------
 prefix="$out/wineprefix"
@@ -79,10 +129,12 @@ clients_value() {
 (cd -- "$drop" && wine msiexec /x "$product_code" /qn >/dev/null 2>&1) || true
 rm -f -- "$temp_dir/ovinst.log" "$drop/install.log"
 
+registry_ui_tray start   # registry table, registry security, warnings and message boxes, tray cleanup
 set +e
 (cd -- "$drop" && wine msiexec /i 'C:\ovdemo\demo.msi' /qn /l*v 'C:\ovdemo\install.log')
 rc=$?
 set -e
+registry_ui_tray stop
 # Wine's msiexec returns once the install is done, but its services may still
 # be flushing files; the installer log is complete when msiexec has exited.
 cp -f -- "$drop/install.log" "$out/install.log" 2>/dev/null || : >"$out/install.log"
@@ -133,6 +185,8 @@ echo
 echo "Registration $registration, value Clients:"
 echo "   written by the package (a parent's nested install): $parent_code"
 echo "   after OVDecoupleChildInstaller                     : $(clients_value)"
+echo
+registry_ui_tray report   # registry table, registry security, warnings and message boxes, tray cleanup
 echo
 echo "----- ovinst.log (C:\\users\\$(id -un)\\Temp\\ovinst.log)"
 sed 's/\r$//' "$out/ovinst.log"

@@ -11,10 +11,14 @@
 // Wine's Shell_NotifyIconW sends WM_COPYDATA to the newest "Shell_TrayWnd"
 // (dwData the NIM_ code, the data starting with the owner as 32 bits and the
 // icon id); a deletion removes the matching button and answers TRUE, any
-// other request FALSE. WM_CLOSE to the taskbar window ends the program.
+// other request FALSE. WM_CLOSE to the taskbar window ends the program, and
+// so does the end of its standard input when the first argument is
+// "--until-stdin-closes" (for scripts, which read "ready" and one line
+// "deleted icon <id>" per deletion from its standard output).
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -46,6 +50,8 @@ LRESULT CALLBACK TrayProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
             const auto *record = reinterpret_cast<const IconRecord *>(button.dwData);
             if (static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(record->owner)) == owner && record->id == id) {
                SendMessageW(toolbar, TB_DELETEBUTTON, i, 0);
+               printf("deleted icon %u\n", id);
+               fflush(stdout);
                return TRUE;
             }
          }
@@ -57,6 +63,16 @@ LRESULT CALLBACK TrayProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
       return 0;
    }
    return DefWindowProcW(w, msg, wp, lp);
+}
+
+DWORD WINAPI CloseWhenInputEnds(void *tray)
+{
+   char byte;
+   DWORD read = 0;
+   while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &read, nullptr) && read != 0) {
+   }
+   PostMessageW(static_cast<HWND>(tray), WM_CLOSE, 0, 0);
+   return 0;
 }
 
 HWND Make(const wchar_t *cls, HWND parent)
@@ -83,12 +99,17 @@ int wmain(int argc, wchar_t **argv)
    }
    HWND tray = Make(L"Shell_TrayWnd", nullptr);
    HWND pager = Make(L"SysPager", Make(L"TrayNotifyWnd", tray));
-   for (int t = 1; t < argc; t++) {
+   int first = 1;
+   if (argc > 1 && wcscmp(argv[1], L"--until-stdin-closes") == 0) {
+      first = 2;
+      CloseHandle(CreateThread(nullptr, 0, CloseWhenInputEnds, tray, 0, nullptr));
+   }
+   for (int t = first; t < argc; t++) {
       HWND toolbar = Make(TOOLBARCLASSNAMEW, pager);
       SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
       gToolbars.push_back(toolbar);
       for (int i = 0; argv[t][0] != L'-' && argv[t][i] != L'\0'; i++) {
-         auto *record = new IconRecord{Make(L"OvIconOwner", nullptr), static_cast<UINT>(100 * t + i)};
+         auto *record = new IconRecord{Make(L"OvIconOwner", nullptr), static_cast<UINT>(100 * (t - first + 1) + i)};
          if (argv[t][i] == L'D') {
             DestroyWindow(record->owner);
          }
@@ -100,6 +121,8 @@ int wmain(int argc, wchar_t **argv)
          SendMessageW(toolbar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
       }
    }
+   printf("ready\n");
+   fflush(stdout);
    MSG msg;
    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
       DispatchMessageW(&msg);
