@@ -104,6 +104,9 @@ int wmain(int argc, wchar_t **argv)
       first = 2;
       CloseHandle(CreateThread(nullptr, 0, CloseWhenInputEnds, tray, 0, nullptr));
    }
+   // Owners die only once every window exists, so that no later window of
+   // this program takes over a dead owner's handle.
+   std::vector<HWND> dead;
    for (int t = first; t < argc; t++) {
       HWND toolbar = Make(TOOLBARCLASSNAMEW, pager);
       SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
@@ -111,7 +114,7 @@ int wmain(int argc, wchar_t **argv)
       for (int i = 0; argv[t][0] != L'-' && argv[t][i] != L'\0'; i++) {
          auto *record = new IconRecord{Make(L"OvIconOwner", nullptr), static_cast<UINT>(100 * (t - first + 1) + i)};
          if (argv[t][i] == L'D') {
-            DestroyWindow(record->owner);
+            dead.push_back(record->owner);
          }
          TBBUTTON button = {};
          button.idCommand = static_cast<int>(record->id);
@@ -120,6 +123,14 @@ int wmain(int argc, wchar_t **argv)
          button.iString = -1;
          SendMessageW(toolbar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
       }
+   }
+   for (HWND owner : dead) {
+      DestroyWindow(owner);
+   }
+   // Ready: for a test, by the event it made; for a script, by a line.
+   if (HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"OvStandInTrayReady")) {
+      SetEvent(ready);
+      CloseHandle(ready);
    }
    printf("ready\n");
    fflush(stdout);
