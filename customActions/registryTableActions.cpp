@@ -3,6 +3,7 @@
 // always in the 64-bit registry view.
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,12 @@ struct Row {
 
 enum class RowRead { Ready, Skipped, Failed };
 
+// Action states by component: a state does not change while the action
+// runs, and each query is a call into the installer's process (Windows and
+// Wine run custom actions in a server process of their own), so a table
+// with many rows of one component asks once.
+using ComponentActions = std::map<std::string, INSTALLSTATE>;
+
 // Reads field into its zeroed buffer of `size` bytes, formats it and stores
 // the result back. A formatted text with no room in the buffer reads as a
 // field that did not fit: ERROR_MORE_DATA.
@@ -80,7 +87,7 @@ UINT ReadFormatted(MSIHANDLE install, MSIHANDLE record, UINT field, char *buffer
 // Component state, root, key and name of a row, for the action states that
 // select it (`first` or `second`). Every failure is logged here.
 RowRead ReadRow(MSIHANDLE install, MSIHANDLE record, INSTALLSTATE first, INSTALLSTATE second,
-                Row &row)
+                ComponentActions &actions, Row &row)
 {
    char component[kComponentSize] = {};
    DWORD size = sizeof component - 1;
@@ -89,13 +96,18 @@ RowRead ReadRow(MSIHANDLE install, MSIHANDLE record, INSTALLSTATE first, INSTALL
       Inst_LogCA("Failed to retrieve Component_ string: %i", rc);
       return RowRead::Failed;
    }
-   INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
-   INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
-   rc = MsiGetComponentStateA(install, component, &installed, &action);
-   if (rc != ERROR_SUCCESS) {
-      Inst_LogCA("Failed to retrieve component state: %i, %s", rc, component);
-      return RowRead::Failed;
+   auto known = actions.find(component);
+   if (known == actions.end()) {
+      INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
+      INSTALLSTATE state = INSTALLSTATE_UNKNOWN;
+      rc = MsiGetComponentStateA(install, component, &installed, &state);
+      if (rc != ERROR_SUCCESS) {
+         Inst_LogCA("Failed to retrieve component state: %i, %s", rc, component);
+         return RowRead::Failed;
+      }
+      known = actions.emplace(component, state).first;
    }
+   const INSTALLSTATE action = known->second;
    if (action != first && action != second) {
       return RowRead::Skipped;
    }
@@ -261,10 +273,11 @@ UINT WalkTable(MSIHANDLE install, UINT failed, INSTALLSTATE first, INSTALLSTATE 
       Inst_LogCA("Failed to execute view: %i", rc);
       return failed;
    }
+   ComponentActions actions;
    MsiHandle record;
    while (MsiViewFetch(view.Get(), record.Out()) == ERROR_SUCCESS) {
       Row row;
-      const RowRead read = ReadRow(install, record.Get(), first, second, row);
+      const RowRead read = ReadRow(install, record.Get(), first, second, actions, row);
       if (read == RowRead::Failed) {
          return failed;
       }
