@@ -32,6 +32,7 @@ set(OV_CORE_SOURCES
    common/osInfoMap.cpp
    common/msiUtilText.cpp
    common/loadOrderList.cpp
+   common/registryValue.cpp
    common/serviceActionData.cpp
    common/fileText.cpp
    common/processText.cpp

@@ -42,4 +42,22 @@ for row in "OV_VM_PROCESS|orvane-ovx|1" "OV_RPCSS_PATH|RpcSs|2" "OV_RPCSS_STATE|
    IFS='|' read -r property file attributes <<<"$row"
    msibuild "$msi" -q "INSERT INTO \`OVAppSearch\` (\`Property\`, \`FileName\`, \`Attributes\`) VALUES ('$property', '$file', $attributes)"
 done
-
+# Registry table, registry security, warnings and message boxes, tray cleanup:
+# wixl has no custom tables: the OVRegistry64 rows (one of every encoding,
+# under the product's key), the OVDisplayWarnings rows and their Error
+# messages go in with msibuild.
+demo_key='SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Demo'
+msibuild "$msi" -q "CREATE TABLE \`OVRegistry64\` (\`Registry\` CHAR(72) NOT NULL, \`Root\` SHORT, \`Key\` CHAR(255), \`Name\` CHAR(255), \`Value\` LONGCHAR, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Registry\`)"
+for row in "r1|Dword|#42" "r2|FromProperty|#[DEMO_NUMBER]" "r3|List|a[~]b[~]c" "r4|Folder|[INSTALLDIR]" \
+           "r5||Orvane Tools Demo" "r6|Text|plain text"; do
+   IFS='|' read -r id name value <<<"$row"
+   msibuild "$msi" -q "INSERT INTO \`OVRegistry64\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('$id', 2, '$demo_key', '$name', '$value', 'DemoRegistry')"
+done
+msibuild "$msi" -q "INSERT INTO \`OVRegistry64\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('r7', 2, '$demo_key\\KeyOnly', '+', '', 'DemoRegistry')"
+msibuild "$msi" -q "CREATE TABLE \`OVDisplayWarnings\` (\`Condition\` CHAR(255) NOT NULL, \`Message\` SHORT PRIMARY KEY \`Condition\`)"
+msibuild "$msi" -q "INSERT INTO \`OVDisplayWarnings\` (\`Condition\`, \`Message\`) VALUES ('NOT Installed', 25010)"
+msibuild "$msi" -q "INSERT INTO \`OVDisplayWarnings\` (\`Condition\`, \`Message\`) VALUES ('VersionNT < 500', 25011)"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25010, 'Demo warning: [ProductName] is being installed.')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25011, 'Demo warning for Windows before 2000.')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25012, 'Demo question: continue?')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26000, 'Could not reset the access rights of [ERROR_RESET_REG_SECURITY_KEY].')"

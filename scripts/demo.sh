@@ -50,12 +50,45 @@ actions=(
    "OVServiceFailureConfig|"
    "OVUninstallDemoService|"
    "OVUninstallDemoDriver|"
+   # Registry table, registry security, warnings and message boxes, tray cleanup.
+   "OVWriteRegistryValues64|"
+   "OVResetRegSecurity|"
+   "OVDisplayWarnings|"
+   "OVMessageBox|MSGBOX_RTN"
+   "OVCleanupTrayIcons|"
 )
 
 # --- the package ---------------------------------------------------------------
 stage="$out/stage"
 bash "$here/demo-package.sh" "$win" "$stage"
 msi="$stage/demo.msi"
+
+# Registry table: the key of the demo's OVRegistry64 rows.
+demo_key='SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Demo'
+# A stand-in notification area with one live and one dangling icon, while
+# the install runs (it needs a display and the tree's stand_in_tray.exe).
+registry_ui_tray() {
+   tray_exe="$win/stand_in_tray.exe"
+   if [[ "$1" == start && -n "${DISPLAY:-}" && -f "$tray_exe" ]]; then
+      cp -- "$tray_exe" "$drop/stand_in_tray.exe"
+      exec {tray_in}> >(cd -- "$drop" && exec wine 'C:\ovdemo\stand_in_tray.exe' --until-stdin-closes LD \
+                          >"$out/tray.txt" 2>/dev/null)
+      for _ in $(seq 1 100); do grep -q '^ready' "$out/tray.txt" 2>/dev/null && break; sleep 0.2; done
+   elif [[ "$1" == stop && -n "${tray_in:-}" ]]; then
+      exec {tray_in}>&-
+   elif [[ "$1" == report ]]; then
+      echo "Registry values of HKLM\\$demo_key (OVWriteRegistryValues64):"
+      wine reg query "HKLM\\$demo_key" /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/^ \+/   /p'
+      echo "Warnings in the installer log (OVDisplayWarnings):"
+      grep -a 'Demo warning' "$out/install.log" | sed 's/^/   /' || true
+      if [[ -f "$out/tray.txt" ]]; then
+         echo "Stand-in notification area, icons 100 (live owner) and 101 (dangling):"
+         tr -d '\r' <"$out/tray.txt" | grep '^deleted' | sed 's/^/   /' || echo "   nothing deleted"
+      else
+         echo "Notification area: no display or no stand_in_tray.exe, nothing to clean"
+      fi
+   fi
+}
 
 # --- the Wine prefix -------------------------------------------------------------
 prefix="$out/wineprefix"
@@ -109,6 +142,9 @@ state_probes=(
    # ovinst.log shows them running during the install).
    "service|OvDemoDrv|"
    "service|OvDemoSvc|"
+   # Registry table: one of the OVRegistry64 rows the install writes and the
+   # uninstall removes.
+   "registry|HKLM\\$demo_key|Dword"
 )
 
 machine_state() {
@@ -226,7 +262,9 @@ helper_pid=$!
 vm_pid=$!
 sleep 3
 
+registry_ui_tray start
 run_phase install /i 'C:\ovdemo\demo.msi'
+registry_ui_tray stop
 report_phase install "1. install" "msiexec /i demo.msi"
 [[ $phase_rc -eq 0 ]] || failed=1
 sleep 1
@@ -238,6 +276,7 @@ echo "Helper program ovdemo-helper.exe after OVAppTerminate: $helper_state"
 echo "Registration $registration, value Clients:"
 echo "   written by the package (a parent's nested install): $parent_code"
 echo "   after OVDecoupleChildInstaller                     : $(clients_value)"
+registry_ui_tray report
 
 # Wine 8's msiexec /f does not repair; a reinstall of every feature does.
 run_phase repair /i 'C:\ovdemo\demo.msi' REINSTALL=ALL REINSTALLMODE=omus

@@ -94,6 +94,32 @@ done
 state "1. install" "service OvDemoDrv: Type 0x1, Start 0x3, Group OvDemoGroup"
 state "1. install" "service OvDemoSvc: Type 0x10, Start 0x3"
 
+# Registry table, registry security, warnings and message boxes, tray cleanup.
+for action in OVWriteRegistryValues64 OVResetRegSecurity OVDisplayWarnings OVMessageBox OVCleanupTrayIcons; do
+   ended install "$action"
+done
+install_report="$(section "1. install")"
+value_shown() {   # NAME TYPE DATA as the install report lists the demo key's values
+   grep -q -E "^   $1 +$2 +$3$" <<<"$install_report" || fail "the demo key's value $1 is not $2 $3"
+}
+value_shown Dword REG_DWORD 0x2a
+value_shown FromProperty REG_DWORD 0x7
+value_shown List REG_MULTI_SZ 'a\\0b\\0c'
+value_shown Text REG_SZ 'plain text'
+value_shown Folder REG_SZ 'C:\\Program Files\\Orvane Tools Demo\\'
+state "1. install" 'HKLM\SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Demo\Dword = 0x2a'
+ca_line install 'I0: Creating HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane, Inc.\\Orvane Tools Demo\\Demo -> List = a~b~c'
+ca_line install 'I0: Reseting security for HKLM\\SOFTWARE\\Orvane, Inc.\\Orvane Tools Demo'
+ca_line install 'I0: Condition "VersionNT < 500" is not TRUE, do not show message.'
+ca_line install 'I0: Silent install so exiting.'
+grep -a -q '^Warning 25010\.Demo warning: Orvane Tools Demo is being installed\.' "$out/install.log" ||
+   fail "the warning of the true condition is not in the installer log"
+grep -a -q 'Warning 25011' "$out/install.log" && fail "the warning of a false condition was posted"
+if [[ -f "$out/tray.txt" ]]; then
+   grep -q $'^deleted icon 101\r\\?$' "$out/tray.txt" || fail "the dangling tray icon was not deleted"
+   grep -q $'^deleted icon 100\r\\?$' "$out/tray.txt" && fail "the live tray icon was deleted"
+fi
+
 # --- repair, uninstall ---------------------------------------------------------------
 section "2. repair" | grep -q -- "->  exit code 0$" || fail "the repair did not succeed"
 ended repair OVIsRepairSafe
@@ -105,6 +131,8 @@ ended uninstall OVUninstallDemoService
 ended uninstall OVUninstallDemoDriver
 state "3. uninstall" "service OvDemoDrv: (absent)"
 state "3. uninstall" "service OvDemoSvc: (absent)"
+state "3. uninstall" 'HKLM\SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Demo\Dword = (absent)'
+ca_line uninstall 'I0: Deleting value HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane, Inc.\\Orvane Tools Demo\\Demo -> Dword'
 ca_line uninstall "I0: --- OVDeleteFilesAndFolders\(\)"
 state "3. uninstall" 'HKCU\Software\Orvane Test\ComServers\ov_com_plain.dll = (absent)'
 state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\cache: absent'
