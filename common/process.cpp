@@ -294,7 +294,8 @@ namespace {
 
 using NtQueryInformationProcessFn = LONG(WINAPI *)(HANDLE, ULONG, void *, ULONG, ULONG *);
 
-// The documented 64-bit layouts of what is read from the other process.
+// The documented layouts of what is read from the other process, for the
+// word size this library is built with.
 struct BasicInformation {
    LONG exitStatus;
    void *peb;
@@ -308,8 +309,8 @@ struct CountedString {
    USHORT maximumLength;
    wchar_t *buffer;
 };
-const size_t kPebProcessParameters = 0x20;
-const size_t kParametersCommandLine = 0x70;
+const size_t kPebProcessParameters = sizeof(void *) == 8 ? 0x20 : 0x10;
+const size_t kParametersCommandLine = sizeof(void *) == 8 ? 0x70 : 0x40;
 
 bool ReadRemote(HANDLE process, const void *address, void *buffer, size_t size)
 {

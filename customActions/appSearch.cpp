@@ -62,7 +62,8 @@ bool OpenRowService(MSIHANDLE install, const char *property, const char *name, D
    }
    row.manager.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
    if (!row.manager) {
-      Inst_LogCA("Opening Service Manager failed: %");
+      // The line ends in a percent sign of its own.
+      Inst_LogCA("Opening Service Manager failed: %%");
       return false;
    }
    // The existence test opens the service by its narrow name, the state

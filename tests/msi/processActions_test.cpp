@@ -318,6 +318,12 @@ struct SearchService {
    SERVICE_STATUS status = {};
 };
 
+SC_HANDLE WINAPI RefusingOpenSCManager(LPCWSTR, LPCWSTR, DWORD)
+{
+   SetLastError(ERROR_ACCESS_DENIED);
+   return nullptr;
+}
+
 // The session's OVAppSearch table made anew with `rows` (property, file
 // name, attributes; MSI_NULL_INTEGER: a null field).
 UINT FillSearchTable(MSIHANDLE install, const std::vector<std::tuple<std::string, std::string, int>> &rows)
@@ -382,7 +388,10 @@ TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
       every.push_back(line);
    }
    const int null = static_cast<int>(MSI_NULL_INTEGER);
-   const struct { bool table; std::vector<std::tuple<std::string, std::string, int>> rows; const char *v9x; Strings lines; Strings after; } cases[] = {
+   const std::string noManager = "I0 Opening Service Manager failed: %";
+   testutil::ImportSlot manager(dll.Module(), "advapi32.dll", "OpenSCManagerW");
+   ASSERT_TRUE(manager.Valid());
+   const struct { bool table; std::vector<std::tuple<std::string, std::string, int>> rows; const char *v9x; Strings lines; Strings after; bool refuseManager = false; } cases[] = {
       {false, {}, "", {"I0 Failed to open database view: " + Num(missingTable)}, {}},
       {true, {}, "", {}, {}},
       {true, {{"P01", "notepad", 1}, {"P02", "no-such-program", 1}, {"P03", stopped.name, 2}, {"P04", "no-such-service", 2},
@@ -394,6 +403,7 @@ TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
       {true, {{"P01", stopped.name, 2}, {"P02", running.name, 3}}, "1",
        {Got("Version9X = 1"), SetTo("P01", ""), "I0 Services not available on 9X", Got("Version9X = 1"), SetTo("P02", ""),
         "I0 Services not available on 9X"}, {"", ""}},
+      {true, {{"P01", stopped.name, 2}, {"P02", running.name, 3}}, "", {v9x, noManager, v9x, noManager}, {"stale", "stale"}, true},
       {true, {{"P01", "x", null}, {"P02", "x", 0}}, "", {"I0 Failed to retrieve attributes"}, {"stale", "stale"}},
       {true, {{std::string(128, 'P'), "x", 0}}, "", {"I0 Failed to retrieve property string: 234"}, {}},
       {true, {{"P01", std::string(260, 'f'), 0}}, "", {"I0 Failed to retrieve filename string: 234"}, {"stale"}},
@@ -401,6 +411,7 @@ TEST_F(ProcessActions, AppSearchSetsThePropertiesOfTheRowsThatHold)
    for (const auto &c : cases) {
       SCOPED_TRACE(c.lines.empty() ? "empty table" : c.lines.back());
       ASSERT_TRUE(!c.table || FillSearchTable(session.Handle(), c.rows) == ERROR_SUCCESS);
+      c.refuseManager ? manager.Point(&RefusingOpenSCManager) : manager.Restore();
       EXPECT_EQ(0u, session.Set("Version9X", c.v9x));
       for (int i = 1; i <= 12; i++) {
          session.Set(("P" + std::string(i < 10 ? "0" : "") + Num(i)).c_str(), "stale");
