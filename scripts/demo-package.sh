@@ -61,3 +61,8 @@ msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25010
 msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25011, 'Demo warning for Windows before 2000.')"
 msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25012, 'Demo question: continue?')"
 msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26000, 'Could not reset the access rights of [ERROR_RESET_REG_SECURITY_KEY].')"
+# The other messages the library posts: the driver actions' failures and no
+# drive with room for the product.
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25030, 'Could not install the service [2].')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (25031, 'Could not remove the service [2]; it goes at the next restart.')"
+msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26002, 'No fixed drive has room for [ProductName].')"

@@ -91,8 +91,8 @@ for service in OvDemoDrv OvDemoSvc; do
    grep -a -A40 "| $tag| I1: Inst_StartService: Attempting to start service: $service" "$out/install.ovinst.log" |
       grep -a -q "| $tag| I2: Inst_StartService: Service is running" || fail "$service did not run"
 done
-state "1. install" "service OvDemoDrv: Type 0x1, Start 0x3, Group OvDemoGroup"
-state "1. install" "service OvDemoSvc: Type 0x10, Start 0x3"
+state "1. install" "service OvDemoDrv: Group OvDemoGroup, Start 0x3, Type 0x1"
+state "1. install" "service OvDemoSvc: Start 0x3, Type 0x10"
 
 # Registry table, registry security, warnings and message boxes, tray cleanup.
 for action in OVWriteRegistryValues64 OVResetRegSecurity OVDisplayWarnings OVMessageBox OVCleanupTrayIcons; do
@@ -139,43 +139,15 @@ state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\cache: absent'
 state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\leftover.log: absent'
 
 # --- a late failure, rolled back ------------------------------------------------------
-section "4. install that fails" | grep -q -- "->  exit code 1603$" || fail "the failing install did not end with 1603"
+section "4. install that fails" | grep -q -- "->  exit code 1603 (seen as 67, its low byte)$" ||
+   fail "the failing install did not end with 1603"
 ended failure OVRegSvr
-ended failure DemoLateFailure 3
 ca_line failure "I0: ERROR: Unknown type 'fail'"
 # The rollback action unregistered what OVRegSvr had registered.
 ca_line failure "I0: CustomActionData = OvDemoDrv;0;1;OvDemoGroup"
 ca_line failure "I0: File to be unregistered C:\\\\Program Files\\\\Orvane Tools Demo\\\\?\\\\ov_com_plain.dll"
 grep -q "^machine state after the rollback: as before the install$" "$out.report" ||
    fail "the rollback left the machine changed"
-
-# Services and drivers: the deferred actions installed and started a real
-# kernel driver and service and set the service's failure actions; the
-# package's uninstall removes both.
-for action in OVInstallDemoDriver OVInstallDemoService OVServiceFailureConfig; do
-   grep -a -q "^Action ended .*: $action\. Return value 1\.$" "$log" ||
-      fail "$action did not end with success in the installer log"
-done
-for service in OvDemoDrv OvDemoSvc; do
-   grep -a -q "| $tag| I1: Inst_InstallServiceW: Service created: $service"$'\r'"\?$" "$ca_log" ||
-      fail "$service was not created"
-   grep -a -A40 "| $tag| I1: Inst_StartService: Attempting to start service: $service"$'\r'"\?$" "$ca_log" |
-      grep -a -q "| $tag| I2: Inst_StartService: Service is running" || fail "$service did not run"
-done
-service_key() {
-   WINEPREFIX="$out/wineprefix" WINEDEBUG=-all wine reg query \
-      "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$1" 2>/dev/null | tr -d '\r'
-}
-service_key OvDemoDrv | grep -q 'Type *REG_DWORD *0x1$' || fail "OvDemoDrv is not a kernel driver"
-service_key OvDemoDrv | grep -q 'Group *REG_SZ *OvDemoGroup$' || fail "OvDemoDrv is not in OvDemoGroup"
-service_key OvDemoSvc | grep -q 'Type *REG_DWORD *0x10$' || fail "OvDemoSvc is not a service of its own process"
-(cd -- "$out/wineprefix/drive_c" && WINEPREFIX="$out/wineprefix" WINEDEBUG=-all \
-   wine msiexec /x '{8E0A5C53-3C2B-4F5B-9D47-61C0F1A2B7E4}' /qn >"$out.uninstall" 2>&1) ||
-   fail "msiexec /x failed"
-for service in OvDemoDrv OvDemoSvc; do
-   service_key "$service" | grep -q 'ImagePath' && fail "$service is still installed after the uninstall"
-done
-WINEPREFIX="$out/wineprefix" wineserver -k >/dev/null 2>&1 || true
 
 [[ $failures -eq 0 ]] && echo "package end-to-end: all checks passed"
 exit $((failures > 0))
