@@ -22,16 +22,19 @@ for program in ov_com_plain.dll ov_sleeper.exe ov_test_service.exe ov_test_drive
    [[ -f "$win/$program" ]] || cmake --build "$win" --target "${program%.*}" >&2
    cp -- "$win/$program" "$stage/"
 done
-cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$win/ovinstutil.dll" "$stage/"
+cp -- "$root/examples/demo/demo.wxs" "$root/examples/demo/README.txt" "$root/examples/demo/ovdemo.inf" \
+   "$win/ovinstutil.dll" "$stage/"
 (cd -- "$stage" && wixl -a x64 -D DllPath=ovinstutil.dll -D ReadmePath=README.txt \
     -D ComServerPath=ov_com_plain.dll -D ServicePath=ov_test_service.exe -D DriverPath=ov_test_driver.sys \
+    -D InfPath=ovdemo.inf \
     -o demo.msi demo.wxs 2> >(grep -v -e 'GLib-GIO-CRITICAL' -e '^$' >&2))
 msi="$stage/demo.msi"
 # wixl writes no rollback flag: the rollback actions get their whole type
 # here (a DLL in the Binary table 0x1, result ignored 0x40, rollback 0x100,
 # in-script 0x400, no impersonation 0x800).
 for action in OVRegSvrRollback OVUnregSvrRollback OVInstallDemoDriverRollback OVInstallDemoServiceRollback \
-              OVUninstallDemoDriverRollback OVUninstallDemoServiceRollback; do
+              OVUninstallDemoDriverRollback OVUninstallDemoServiceRollback \
+              OVInstallInfDemoRollback OVUninstallInfDemoRollback; do
    msibuild "$msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = '$action'"
 done
 # Processes family: OVAppSearch's table (wixl has no custom tables). Rows:

@@ -50,6 +50,9 @@ actions=(
    "OVServiceFailureConfig|"
    "OVUninstallDemoService|"
    "OVUninstallDemoDriver|"
+   "OVInstallInfDemo|"
+   "OVUninstallInfDemo|"
+   "OVStopRunningServices|"
    # Registry table, registry security, warnings and message boxes, tray cleanup.
    "OVWriteRegistryValues64|"
    "OVResetRegSecurity|"
@@ -102,6 +105,8 @@ cp -- "$msi" "$drop/demo.msi"
 # Files and install location: the administrator's presets beside the
 # package, read by OVReadInProperties.
 printf '; presets for demo.msi\r\nDEMO_GREETING = Hello from demo.txt\r\n' >"$drop/demo.txt"
+# Services and drivers: the INF the install runs beside the package.
+cp -- "$root/examples/demo/ovdemo.inf" "$drop/"
 
 # Windows 10 and later keep their real version in these two values, which
 # OVSetRealVersionNT publishes over the installer's VersionNT; Wine does not
@@ -142,6 +147,7 @@ state_probes=(
    # ovinst.log shows them running during the install).
    "service|OvDemoDrv|"
    "service|OvDemoSvc|"
+   "registry|HKLM\\SOFTWARE\\Orvane, Inc.\\Orvane Tools Demo\\Inf|Installed"
    # Registry table: one of the OVRegistry64 rows the install writes and the
    # uninstall removes.
    "registry|HKLM\\$demo_key|Dword"

@@ -40,7 +40,8 @@ ca_line() {   # PHASE "LL: text" as an extended regular expression
    grep -a -q -E "\| $tag\| $2$" "$out/$1.ovinst.log" || fail "no line '$2' in the $1 phase's ovinst.log"
 }
 state() {   # PHASE-HEADING LINE: the machine state after the phase shows the line
-   section "$1" | grep -q -F -x "   $2" || fail "after '$1' the machine state lacks: $2"
+   # grep -q may stop reading early: given the whole section, no pipe breaks.
+   grep -q -F -x -- "   $2" <<<"$(section "$1")" || fail "after '$1' the machine state lacks: $2"
 }
 
 # --- install -----------------------------------------------------------------------
@@ -88,11 +89,16 @@ for action in OVInstallDemoDriver OVInstallDemoService OVServiceFailureConfig; d
 done
 for service in OvDemoDrv OvDemoSvc; do
    ca_line install "I1: Inst_InstallServiceW: Service created: $service"
-   grep -a -A40 "| $tag| I1: Inst_StartService: Attempting to start service: $service" "$out/install.ovinst.log" |
-      grep -a -q "| $tag| I2: Inst_StartService: Service is running" || fail "$service did not run"
+   grep -a -q "| $tag| I2: Inst_StartService: Service is running" <<<"$(grep -a -A40 \
+      "| $tag| I1: Inst_StartService: Attempting to start service: $service" "$out/install.ovinst.log")" ||
+      fail "$service did not run"
 done
 state "1. install" "service OvDemoDrv: Group OvDemoGroup, Start 0x3, Type 0x1"
 state "1. install" "service OvDemoSvc: Start 0x3, Type 0x10"
+# The INF driver: its install section ran from the INF beside the package.
+ended install OVInstallInfDemo
+ca_line install "I0: InstallOrUninstallByInfSection: INFO: --- \(OvDemoInf\)"
+state "1. install" 'HKLM\SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Inf\Installed = 0x1'
 
 # Registry table, registry security, warnings and message boxes, tray cleanup.
 for action in OVWriteRegistryValues64 OVResetRegSecurity OVDisplayWarnings OVMessageBox OVCleanupTrayIcons; do
@@ -121,16 +127,20 @@ if [[ -f "$out/tray.txt" ]]; then
 fi
 
 # --- repair, uninstall ---------------------------------------------------------------
-section "2. repair" | grep -q -- "->  exit code 0$" || fail "the repair did not succeed"
+grep -q -- "->  exit code 0$" <<<"$(section "2. repair")" || fail "the repair did not succeed"
 ended repair OVIsRepairSafe
 ca_line repair "I0: OK to repair"
-section "3. uninstall" | grep -q -- "->  exit code 0$" || fail "the uninstall did not succeed"
+ended repair OVStopRunningServices
+ca_line repair "I0: Stopping services."
+grep -q -- "->  exit code 0$" <<<"$(section "3. uninstall")" || fail "the uninstall did not succeed"
 ended uninstall OVUnregSvr
 ended uninstall OVDeleteFilesAndFolders
 ended uninstall OVUninstallDemoService
 ended uninstall OVUninstallDemoDriver
 state "3. uninstall" "service OvDemoDrv: (absent)"
 state "3. uninstall" "service OvDemoSvc: (absent)"
+ended uninstall OVUninstallInfDemo
+state "3. uninstall" 'HKLM\SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Inf\Installed = (absent)'
 state "3. uninstall" 'HKLM\SOFTWARE\Orvane, Inc.\Orvane Tools Demo\Demo\Dword = (absent)'
 ca_line uninstall 'I0: Deleting value HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane, Inc.\\Orvane Tools Demo\\Demo -> Dword'
 ca_line uninstall "I0: --- OVDeleteFilesAndFolders\(\)"
@@ -139,7 +149,7 @@ state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\cache: absent'
 state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\leftover.log: absent'
 
 # --- a late failure, rolled back ------------------------------------------------------
-section "4. install that fails" | grep -q -- "->  exit code 1603 (seen as 67, its low byte)$" ||
+grep -q -- "->  exit code 1603 (seen as 67, its low byte)$" <<<"$(section "4. install that fails")" ||
    fail "the failing install did not end with 1603"
 ended failure OVRegSvr
 ca_line failure "I0: ERROR: Unknown type 'fail'"
