@@ -151,11 +151,11 @@ state "3. uninstall" 'C:\Program Files\Orvane Tools Demo\leftover.log: absent'
 # --- a late failure, rolled back ------------------------------------------------------
 grep -q -- "->  exit code 1603 (seen as 67, its low byte)$" <<<"$(section "4. install that fails")" ||
    fail "the failing install did not end with 1603"
-ended failure OVRegSvr
 ca_line failure "I0: ERROR: Unknown type 'fail'"
-# The rollback action unregistered what OVRegSvr had registered.
+# The rollback actions removed the driver, the service and the INF driver.
 ca_line failure "I0: CustomActionData = OvDemoDrv;0;1;OvDemoGroup"
-ca_line failure "I0: File to be unregistered C:\\\\Program Files\\\\Orvane Tools Demo\\\\?\\\\ov_com_plain.dll"
+ca_line failure "I0: CustomActionData = OvDemoSvc;0;0;"
+ca_line failure "I0: OVUninstallInfKernelDriver: INFO: Enter"
 grep -q "^machine state after the rollback: as before the install$" "$out.report" ||
    fail "the rollback left the machine changed"
 

@@ -310,7 +310,7 @@ TEST_F(RegistryTable, BadRowsStopTheWriteAndAreLoggedByTheRemove)
        {"I0 Deleting value " + kHklm + " -> first", "I0 Deleting value " + kHklm + "\\Locked -> n"}},
       {"value that cannot be written", {kRegistryTable, Row("r1", "2", locked, "n", "#12")}, "D:P(A;;KR;;;WD)", 1603,
        {"I0 Creating " + kHklm + "\\Locked -> n = #12",
-        "E1 Util_SetKeyValue: Failed to create key " + locked + "| winerror code 5 (Access denied.)",
+        "E1 Util_SetKeyValue: Failed to create key " + locked + "| winerror code 5",
         "I0 Failed to set value: 0, #12"},
        {"I0 Deleting value " + kHklm + "\\Locked -> n"}},
    };
@@ -603,6 +603,12 @@ TEST(MessageBoxAction, ShowsTheErrorTableTextAndStoresTheAnswer)
                     Sql{"INSERT INTO `Error` (`Error`, `Message`) VALUES (25004, '')"}});
    ASSERT_TRUE(package.Ok());
    const std::string caption = "Orvane Tools Test|";
+   // The owner window is looked up by the stored title first; there is none.
+   HKEY company = nullptr;
+   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane, Inc.", &company));
+   RegDeleteValueW(company, L"Wnd");
+   RegCloseKey(company);
+   const Strings shown{"E1 Util_GetKeyValueString: Cannot query key value HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane, Inc.\\Wnd| winerror code 2"};
    const struct {
       const char *uiLevel, *data;
       int press;
@@ -610,11 +616,11 @@ TEST(MessageBoxAction, ShowsTheErrorTableTextAndStoresTheAnswer)
       Strings lines;
       const char *result;   // MSGBOX_RTN afterwards
    } cases[] = {
-      {"5", "25001;36", IDNO, caption + "Plain error message.|67|question", {}, "7"},
-      {"5", "25001", IDOK, caption + "Plain error message.|1|exclamation", {}, "1"},
-      {"5", "25001;0", IDOK, caption + "Plain error message.|1|exclamation", {}, "1"},
-      {"5", "25002;1", IDCANCEL, caption + "Number [2], text [3].|12|none", {}, "2"},
-      {"3", "25001;4", IDYES, caption + "Plain error message.|67|none", {}, "6"},
+      {"5", "25001;36", IDNO, caption + "Plain error message.|67|question", shown, "7"},
+      {"5", "25001", IDOK, caption + "Plain error message.|1|exclamation", shown, "1"},
+      {"5", "25001;0", IDOK, caption + "Plain error message.|1|exclamation", shown, "1"},
+      {"5", "25002;1", IDCANCEL, caption + "Number [2], text [3].|12|none", shown, "2"},
+      {"3", "25001;4", IDYES, caption + "Plain error message.|67|none", shown, "6"},
       {"2", "25001;36", IDOK, "no box", {"I0 Silent install so exiting."}, "stale"},
       {"5", "", IDOK, "no box", {"I0 Message box parameter property not set."}, "stale"},
       {"5", "abc;4", IDOK, "no box", {"I0 Error number property not set."}, "stale"},
