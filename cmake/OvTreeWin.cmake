@@ -172,9 +172,9 @@ set_tests_properties(package_e2e PROPERTIES TIMEOUT 300)
 
 # The test programs, drivers, services and stand-in DLLs that each family of
 # custom actions needs for its tests, one file per family.
-include(OvWinTestService OPTIONAL)
-include(OvWinServices OPTIONAL)
-include(OvWinFiles OPTIONAL)
-include(OvWinProcesses OPTIONAL)
-include(OvWinRegistryUi OPTIONAL)
+include(OvWinTestService)
+include(OvWinServices)
+include(OvWinFiles)
+include(OvWinProcesses)
+include(OvWinRegistryUi)
 include(OvWinPkgCheck)

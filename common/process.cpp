@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "common/file.h"
 #include "common/log.h"
 #include "common/msiUtil.h"
 #include "common/osInfo.h"
@@ -117,13 +118,6 @@ std::string Lowered(std::string text)
 {
    Util_StrToLower(&text[0]);
    return text;
-}
-
-// Whether a file or directory of that name exists (an access test, which
-// refuses paths of 260 or more characters without the long-path prefix).
-bool PathExists(const std::string &path)
-{
-   return Win32U_Access(path.c_str(), 0) == 0;
 }
 
 } // namespace
@@ -368,7 +362,7 @@ uint32_t Util_Launch(std::string executable, std::string arguments, DWORD waitMs
    std::string commandLine = arguments;
    if (!executable.empty()) {
       executable = ProcessText_Unquote(executable);
-      if (!PathExists(executable)) {
+      if (!Util_FileExists(executable)) {
          Inst_Log(INST_LOG_ERROR, "Util_Launch: File \"%s\" doesn't exist", executable.c_str());
          return UTIL_LAUNCH_NOT_STARTED;
       }
@@ -492,7 +486,7 @@ bool CallRegistrationExport(const char *folder, const char *fileName, bool unreg
 bool Util_RegServer(const char *folder, const char *fileName, bool unregister)
 {
    const ResString path = Util_Sprintf("%s\\%s", folder, fileName);
-   if (!PathExists(path)) {
+   if (!Util_FileExists(path)) {
       Inst_Log(INST_LOG_ERROR, "Util_RegServer: Can't %s non-existent dll: \"%s\"",
                unregister ? "unregister" : "register", path.c_str());
       return false;
@@ -506,7 +500,7 @@ bool Util_RegServer(const char *folder, const char *fileName, bool unregister)
 
 bool Util_RegSvr32(const char *path, bool unregister)
 {
-   if (!PathExists(path)) {
+   if (!Util_FileExists(path)) {
       Inst_Log(INST_LOG_ERROR, "Util_RegSvr32: Can't register non-existent file: %s", path);
       return false;
    }

@@ -168,32 +168,40 @@ TEST_F(ProcessActions, RegistrationCallsTheDllInItsFolderAndFallsBackToRegsvr32)
    const std::string regsvr32 = "I1 Util_Launch: Attempting to launch \"\"C:\\windows\\system32\\regsvr32.exe\" \"";
    const std::string reg = "I0 File to be registered ", unreg = "I0 File to be unregistered ";
    const std::string done = "I1 Util_RegServer: Successfully registered dll: \"";
+   auto found = [](const std::string &path) { return "I2 Util_FileExists: Found \"" + path + "\""; };
+   // regsvr32 checks the file again, then Util_Launch checks regsvr32.exe.
+   auto viaRegsvr32 = [&](const std::string &path, const char *switches) {
+      return Strings{found(path), found("C:\\windows\\system32\\regsvr32.exe"),
+                     regsvr32 + path + "\" " + switches + "\""};
+   };
+   auto join = [](Strings a, const Strings &b) { return a.insert(a.end(), b.begin(), b.end()), a; };
    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Orvane Test\\ComServers");
    ASSERT_TRUE(version.Valid());
+   const std::string withDep = nodep + "\\ov_com_with_dep.dll", plain = dir + "\\ov_com_plain.dll",
+                     noUnreg = dir + "\\ov_com_no_unregister.dll";
    const struct { const char *action; std::string data; bool nt4, failing; const char *dll, *registered; Strings lines; } cases[] = {
       {"OVRegSvr", nodep + ";ov_com_with_dep.dll", false, false, "ov_com_with_dep.dll", "-",
-       {reg + nodep + "\\ov_com_with_dep.dll",
-        "E1 Util_RegServer: Failed to load dll \"" + nodep + "\\ov_com_with_dep.dll\"| winerror code 126*",
-        regsvr32 + nodep + "\\ov_com_with_dep.dll\" /s\""}},
+       join({reg + withDep, found(withDep), "E1 Util_RegServer: Failed to load dll \"" + withDep + "\"| winerror code 126*"},
+            viaRegsvr32(withDep, "/s"))},
       {"OVRegSvr", dir + ";ov_com_plain.dll;" + dir + ";ov_com_with_dep.dll;" + dir, false, false, "ov_com_with_dep.dll",
        dir.c_str(),
-       {reg + dir + "\\ov_com_plain.dll", done + dir + "\\ov_com_plain.dll\"", reg + dir + "\\ov_com_with_dep.dll",
-        done + dir + "\\ov_com_with_dep.dll\""}},
+       {reg + plain, found(plain), done + plain + "\"", reg + dir + "\\ov_com_with_dep.dll",
+        found(dir + "\\ov_com_with_dep.dll"), done + dir + "\\ov_com_with_dep.dll\""}},
       {"OVUnregSvr", dir + ";ov_com_plain.dll", false, false, "ov_com_plain.dll", "-",
-       {unreg + dir + "\\ov_com_plain.dll",
-        "I1 Util_RegServer: Successfully unregistered dll: \"" + dir + "\\ov_com_plain.dll\""}},
+       {unreg + plain, found(plain), "I1 Util_RegServer: Successfully unregistered dll: \"" + plain + "\""}},
       {"OVUnregSvr", dir + ";ov_com_no_unregister.dll", false, false, "ov_com_no_unregister.dll", "-",
-       {unreg + dir + "\\ov_com_no_unregister.dll",
-        "E1 Util_RegServer: Failed to find DllUnregisterServer export in \"ov_com_no_unregister.dll\"",
-        regsvr32 + dir + "\\ov_com_no_unregister.dll\" /u /s\""}},
+       join({unreg + noUnreg, found(noUnreg),
+             "E1 Util_RegServer: Failed to find DllUnregisterServer export in \"ov_com_no_unregister.dll\""},
+            viaRegsvr32(noUnreg, "/u /s"))},
       // NT 4: regsvr32 registers it, in this program's current directory.
       {"OVRegSvr", dir + ";ov_com_no_unregister.dll", true, false, "ov_com_no_unregister.dll", testCwd.c_str(),
-       {reg + dir + "\\ov_com_no_unregister.dll", regsvr32 + dir + "\\ov_com_no_unregister.dll\" /s\""}},
+       join({reg + noUnreg, found(noUnreg)}, viaRegsvr32(noUnreg, "/s"))},
       {"OVRegSvr", dir + ";ov_com_plain.dll", false, true, "ov_com_plain.dll", "-",
-       {reg + dir + "\\ov_com_plain.dll", "E1 Util_RegServer: Direct call to DllRegisterServer failed: 2147500037",
-        regsvr32 + dir + "\\ov_com_plain.dll\" /s\""}},
+       join({reg + plain, found(plain), "E1 Util_RegServer: Direct call to DllRegisterServer failed: 2147500037"},
+            viaRegsvr32(plain, "/s"))},
       {"OVRegSvr", dir + ";none.dll;;ov_com_plain.dll", false, false, "ov_com_plain.dll", "-",
-       {reg + dir + "\\none.dll", "E1 Util_RegServer: Can't register non-existent dll: \"" + dir + "\\none.dll\""}},
+       {reg + dir + "\\none.dll", "I2 Util_FileExists: Did not find file/directory: \"" + dir + "\\none.dll\"| posix code 2*",
+        "E1 Util_RegServer: Can't register non-existent dll: \"" + dir + "\\none.dll\""}},
       {"OVUnregSvr", "", false, false, "ov_com_plain.dll", "-", {"I0 ERROR: The CustomActionData property has no data."}},
    };
    gVersion[0] = 4, gVersion[1] = 0, gVersion[2] = 1381, gVersion[3] = 6;

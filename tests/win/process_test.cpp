@@ -54,14 +54,16 @@ TEST(ProcessLaunch, ResultsQuotingAndExitCodes)
    std::ofstream(Wide(text).c_str()) << "not a program";
    const std::string q = "\"" + exe + "\"", launch = "I1 Util_Launch: Attempting to launch \"";
    const std::string exited = "I1 Util_Launch: Child exited with code ", running = "E1 Util_Launch: No exit code returned from async/timeout process";
+   const std::string found = "I2 Util_FileExists: Found \"" + exe + "\"",
+                     missing = "I2 Util_FileExists: Did not find file/directory: \"" + none + "\"| posix code 2*";
    const struct { std::string executable, arguments; DWORD waitMs; int hidden; uint32_t result; DWORD exitCode; Strings lines; } cases[] = {
-      {exe, "0 7", INFINITE, 0, UTIL_LAUNCH_ENDED, 7, {launch + q + " 0 7\"", exited + "7"}},
-      {"\"" + q + "\"", "0 3", 5000, 1, UTIL_LAUNCH_ENDED, 3, {launch + q + " 0 3\"", exited + "3"}},
+      {exe, "0 7", INFINITE, 0, UTIL_LAUNCH_ENDED, 7, {found, launch + q + " 0 7\"", exited + "7"}},
+      {"\"" + q + "\"", "0 3", 5000, 1, UTIL_LAUNCH_ENDED, 3, {found, launch + q + " 0 3\"", exited + "3"}},
       {"", q + " 0 4", INFINITE, 0, UTIL_LAUNCH_ENDED, 4, {launch + q + " 0 4\"", exited + "4"}},
-      {q, "60000 0", 0, 0, UTIL_LAUNCH_TIMED_OUT, 77, {launch + q + " 60000 0\"", running}},
-      {none, "", INFINITE, 0, UTIL_LAUNCH_NOT_STARTED, 77, {"E1 Util_Launch: File \"" + none + "\" doesn't exist"}},
+      {q, "60000 0", 0, 0, UTIL_LAUNCH_TIMED_OUT, 77, {found, launch + q + " 60000 0\"", running}},
+      {none, "", INFINITE, 0, UTIL_LAUNCH_NOT_STARTED, 77, {missing, "E1 Util_Launch: File \"" + none + "\" doesn't exist"}},
       {text, "", INFINITE, 0, UTIL_LAUNCH_NOT_STARTED, 77,
-       {launch + "\"" + text + "\" \"", "E1 Util_Launch: Create Process failed|*"}},
+       {"I2 Util_FileExists: Found \"" + text + "\"", launch + "\"" + text + "\" \"", "E1 Util_Launch: Create Process failed|*"}},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.executable + " " + c.arguments);
@@ -86,8 +88,9 @@ TEST(ProcessLaunch, ResultsQuotingAndExitCodes)
    EXPECT_TRUE(Util_Launch(q, "1000 6", 0, 1, &code));
    EXPECT_EQ(77u, code);
    EXPECT_FALSE(Util_Launch(none, "", 1, 0, &code));
-   testutil::ExpectTranscript({launch + q + " 0 5\"", exited + "5", "I1 Util_Launch: Process returned 5",
-                               launch + q + " 1000 6\"", running, "E1 Util_Launch: File \"" + none + "\" doesn't exist"},
+   testutil::ExpectTranscript({found, launch + q + " 0 5\"", exited + "5", "I1 Util_Launch: Process returned 5", found,
+                               launch + q + " 1000 6\"", running, missing,
+                               "E1 Util_Launch: File \"" + none + "\" doesn't exist"},
                               log.Take());
    Sleep(1500);   // the unwaited program ends before its folder goes
 }
