@@ -40,11 +40,14 @@ build: deps configure
 test: build
 	@JOBS=$(JOBS) bash scripts/run-tests.sh $(BUILD)
 
-# The main job, shown: the DLL in a package installed under Wine, with what
-# each custom action did (scripts/demo.sh). Needs only the Windows tree.
+# The main job, shown: the DLL in a package taken through install, repair,
+# uninstall and a rolled-back install under Wine, with what each custom
+# action did (scripts/demo.sh). Needs only the Windows tree; a private X
+# display lets the tray cleanup find its stand-in notification area.
 demo: deps $(BUILD)/win/Makefile
-	@env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL $(CMAKE) --build $(BUILD)/win --parallel $(JOBS) --target ovinstutil ov_test_service ov_test_driver
-	@bash scripts/demo.sh $(BUILD)/win $(BUILD)/demo
+	@env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL $(CMAKE) --build $(BUILD)/win --parallel $(JOBS) --target \
+	   ovinstutil ov_test_service ov_test_driver ov_com_plain ov_sleeper stand_in_tray
+	@bash scripts/with-xvfb.sh bash scripts/demo.sh $(BUILD)/win $(BUILD)/demo
 
 fuzz: build
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(BUILD)/fuzz
