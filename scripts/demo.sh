@@ -25,8 +25,10 @@ out="$(cd -- "$out" && pwd -P)"
 dll="$win/ovinstutil.dll"
 [[ -f "$dll" ]] || { echo "demo: $dll is not built" >&2; exit 1; }
 
-# Each custom action of the package, in sequence order, with the properties
-# it sets. A phase's report shows those that ran in it.
+# Each custom action of the package with the properties it sets
+# ("Action|properties", or "Action=Export|properties" where the package's
+# action calls an export of another name). A phase's report shows those that
+# ran in it.
 actions=(
    "OVSetRealVersionNT|VersionNT VersionNT64"
    "OVSetOVSysVer|OVSYSVER"
@@ -45,16 +47,17 @@ actions=(
    "OVIsRepairSafe|"
    "OVDeleteFilesAndFolders|"
    # Services and drivers
-   "OVInstallDemoDriver|"
-   "OVInstallDemoService|"
+   "OVInstallDemoDriver=OVInstallKernelDriver|"
+   "OVInstallDemoService=OVInstallKernelDriver|"
    "OVServiceFailureConfig|"
-   "OVUninstallDemoService|"
-   "OVUninstallDemoDriver|"
-   "OVInstallInfDemo|"
-   "OVUninstallInfDemo|"
+   "OVUninstallDemoService=OVUninstallKernelDriver|"
+   "OVUninstallDemoDriver=OVUninstallKernelDriver|"
+   "OVInstallInfDemo=OVInstallInfKernelDriver|"
+   "OVUninstallInfDemo=OVUninstallInfKernelDriver|"
    "OVStopRunningServices|"
    # Registry table, registry security, warnings and message boxes, tray cleanup.
    "OVWriteRegistryValues64|"
+   "OVRemoveRegistryValues64|"
    "OVResetRegSecurity|"
    "OVDisplayWarnings|"
    "OVMessageBox|MSGBOX_RTN"
@@ -226,23 +229,28 @@ exit_text() {
 }
 
 report_phase() {
-   local name="$1" title="$2" command="$3" entry action props ret p
+   local name="$1" title="$2" command="$3" entry action label props ret p
    echo
    echo "===== $title"
    echo "command: $command  ->  exit code $(exit_text "$phase_rc")"
    for entry in "${actions[@]}"; do
       action="${entry%%|*}"
       props="${entry#*|}"
+      label="$action"
+      if [[ "$action" == *=* ]]; then
+         label="${action%%=*} (${action#*=})"
+         action="${action%%=*}"
+      fi
       ret="$(grep -a -m1 "^Action ended .*: $action\. Return value" "$out/$name.log" |
              sed 's/.*Return value \([0-9]*\)\..*/\1/' || true)"
       [[ -n "$ret" ]] || continue
-      printf '%-28s result: %s\n' "$action" "$(result_text "$ret")"
+      printf '%-50s result: %s\n' "$label" "$(result_text "$ret")"
       for p in $props; do
          if grep -a -q "^Property(S): $p = " "$out/$name.log"; then
-            printf '%-28s   %s = %s\n' "" "$p" \
+            printf '%-50s   %s = %s\n' "" "$p" \
                "$(grep -a -m1 "^Property(S): $p = " "$out/$name.log" | sed "s/^Property(S): $p = //")"
          else
-            printf '%-28s   %s is not set\n' "" "$p"
+            printf '%-50s   %s is not set\n' "" "$p"
          fi
       done
    done
