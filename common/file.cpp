@@ -24,14 +24,6 @@ struct FindHandleTraits {
 };
 using FindHandle = OwnedHandle<FindHandleTraits>;
 
-// Memory the security functions allocate with LocalAlloc.
-struct LocalMemoryTraits {
-   using Handle = void *;
-   static void *None() { return nullptr; }
-   static void Close(void *p) { LocalFree(p); }
-};
-using LocalMemory = OwnedHandle<LocalMemoryTraits>;
-
 struct MallocTraits {
    using Handle = void *;
    static void *None() { return nullptr; }

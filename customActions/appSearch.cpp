@@ -7,19 +7,13 @@
 
 #include "common/msiUtil.h"
 #include "common/process.h"
+#include "common/service.h"
 #include "customActions/caFrame.h"
 #include "lib/misc/codeset.h"
 #include "lib/misc/ownedHandle.h"
 #include "lib/misc/win32u.h"
 
 namespace {
-
-struct ServiceHandleTraits {
-   using Handle = SC_HANDLE;
-   static SC_HANDLE None() { return nullptr; }
-   static void Close(SC_HANDLE h) { CloseServiceHandle(h); }
-};
-using ServiceHandle = OwnedHandle<ServiceHandleTraits>;
 
 enum : int {
    kRunningProgram = 1,

@@ -11,6 +11,7 @@
 #include "customActions/caFrame.h"
 #include "lib/misc/codeset.h"
 #include "lib/misc/win32u.h"
+#include "lib/misc/win32uInt.h"
 
 namespace {
 
@@ -134,12 +135,6 @@ UINT AutoSelectInstallDrive(MSIHANDLE install)
    return ERROR_DISK_FULL;
 }
 
-struct FreeTraits {
-   using Handle = char *;
-   static char *None() { return nullptr; }
-   static void Close(char *p) { free(p); }
-};
-
 enum class RepairCheck { Ok, SourceMissing, Failed };
 
 RepairCheck CheckInstallSource(const WideString &productCode)
@@ -171,7 +166,7 @@ RepairCheck CheckInstallSource(const WideString &productCode)
    const bool converted = CodeSet_Utf16leToUtf8(reinterpret_cast<const char *>(source.get()),
                                                 wcsnlen(source.get(), capacity) * sizeof(wchar_t),
                                                 &utf8, &utf8Size);
-   OwnedHandle<FreeTraits> owned(utf8);
+   win32u::Owned<char> owned(utf8);
    if (!converted || !Util_PathExists(utf8)) {
       Inst_LogCA("Installer Source directory doesn't exist");
       return RepairCheck::SourceMissing;

@@ -33,13 +33,6 @@ struct SidTraits {
 };
 using SidHandle = OwnedHandle<SidTraits>;
 
-struct LocalMemoryTraits {
-   using Handle = PSECURITY_DESCRIPTOR;
-   static PSECURITY_DESCRIPTOR None() { return nullptr; }
-   static void Close(PSECURITY_DESCRIPTOR p) { LocalFree(p); }
-};
-using LocalMemory = OwnedHandle<LocalMemoryTraits>;
-
 // The throw-away key: deleted through its own handle, then closed.
 struct TemporaryKeyTraits {
    using Handle = HKEY;

@@ -86,6 +86,15 @@ struct FileHandleTraits {
 };
 using FileHandle = OwnedHandle<FileHandleTraits>;
 
+// Memory Windows hands out for the caller to LocalFree: security
+// descriptors and their string forms.
+struct LocalMemoryTraits {
+   using Handle = void *;
+   static void *None() { return nullptr; }
+   static void Close(void *p) { LocalFree(p); }
+};
+using LocalMemory = OwnedHandle<LocalMemoryTraits>;
+
 struct LibraryTraits {
    using Handle = HMODULE;
    static HMODULE None() { return nullptr; }
