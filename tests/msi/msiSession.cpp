@@ -34,7 +34,8 @@ std::string NewGuid()
 }
 
 // The least Wine's installer accepts as a package; the reason if it fails.
-std::string BuildPackage(const std::wstring &file, const std::string &targetDir)
+std::string BuildPackage(const std::wstring &file, const std::string &targetDir,
+                         const std::vector<Statement> &extra)
 {
    PMSIHANDLE db;
    UINT rc = MsiOpenDatabaseW(file.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_CREATE), &db);
@@ -42,7 +43,7 @@ std::string BuildPackage(const std::wstring &file, const std::string &targetDir)
       return "MsiOpenDatabase: " + std::to_string(rc);
    }
    // Statements, each with its string parameters.
-   const std::vector<std::vector<std::string>> statements = {
+   std::vector<Statement> statements = {
       {"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL "
        "LOCALIZABLE PRIMARY KEY `Property`)"},
       {"CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
@@ -61,7 +62,22 @@ std::string BuildPackage(const std::wstring &file, const std::string &targetDir)
       {"INSERT INTO `Error` (`Error`, `Message`) VALUES (25001, ?)", "Plain error message."},
       {"INSERT INTO `Error` (`Error`, `Message`) VALUES (25002, ?)", "Number [2], text [3]."},
       {"INSERT INTO `Error` (`Error`, `Message`) VALUES (25003, ?)", "Plain warning message."},
+      // Two components of one feature, whose action states tests choose.
+      {"CREATE TABLE `Feature` (`Feature` CHAR(38) NOT NULL, `Feature_Parent` CHAR(38), `Title` CHAR(64), "
+       "`Description` CHAR(255), `Display` SHORT, `Level` SHORT NOT NULL, `Directory_` CHAR(72), `Attributes` "
+       "SHORT NOT NULL PRIMARY KEY `Feature`)"},
+      {"CREATE TABLE `Component` (`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), `Directory_` CHAR(72) "
+       "NOT NULL, `Attributes` SHORT NOT NULL, `Condition` CHAR(255), `KeyPath` CHAR(72) PRIMARY KEY `Component`)"},
+      {"CREATE TABLE `FeatureComponents` (`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL "
+       "PRIMARY KEY `Feature_`, `Component_`)"},
+      {"INSERT INTO `Feature` (`Feature`, `Level`, `Attributes`) VALUES ('Main', 1, 0)"},
    };
+   for (const char *component : {"CompOn", "CompOff"}) {
+      statements.push_back({"INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`) "
+                            "VALUES (?, ?, 'TARGETDIR', 0)", component, NewGuid()});
+      statements.push_back({"INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('Main', ?)", component});
+   }
+   statements.insert(statements.end(), extra.begin(), extra.end());
    for (const auto &st : statements) {
       PMSIHANDLE view, record(st.size() > 1 ? MsiCreateRecord(UINT(st.size() - 1)) : 0);
       for (UINT i = 1; i < st.size(); i++) {
@@ -135,18 +151,19 @@ const std::wstring &ProcessFolder()
    return gFolder;
 }
 
-MsiSession::MsiSession() : previousUi_(MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr))
+MsiSession::MsiSession(const std::vector<Statement> &extra)
+   : previousUi_(MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr))
 {
    static unsigned count = 0;
    const std::wstring name = gFolder + L"s" + std::to_wstring(++count);
    file_ = name + L".msi";
-   failure_ = gFolder.empty() ? "no process folder" : BuildPackage(file_, Utf8(name) + "\\target\\");
+   failure_ = gFolder.empty() ? "no process folder" : BuildPackage(file_, Utf8(name) + "\\target\\", extra);
    UINT rc = failure_.empty() ? MsiOpenPackageW(file_.c_str(), &handle_) : ERROR_SUCCESS;
    if (rc != ERROR_SUCCESS) {
       failure_ = "MsiOpenPackage: " + std::to_string(rc);
    }
    // Directory properties exist only once the folders are costed.
-   for (const wchar_t *action : {L"CostInitialize", L"CostFinalize"}) {
+   for (const wchar_t *action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
       if (failure_.empty() && (rc = MsiDoActionW(handle_, action)) != ERROR_SUCCESS) {
          failure_ = Utf8(action) + ": " + std::to_string(rc);
       }
@@ -178,6 +195,11 @@ std::string MsiSession::Get(const char *name) const
 UINT MsiSession::Set(const char *name, const char *value) const
 {
    return MsiSetPropertyW(handle_, Wide(name).c_str(), Wide(value).c_str());
+}
+
+UINT MsiSession::SetAction(const char *component, INSTALLSTATE state) const
+{
+   return MsiSetComponentStateW(handle_, Wide(component).c_str(), state);
 }
 
 LoadedDll::LoadedDll()

@@ -26,13 +26,17 @@ void ProcessSetUp();
 void ProcessTearDown();
 const std::wstring &ProcessFolder();   // with a trailing backslash
 
-// A package with Property, Directory (INSTALLDIR = TARGETDIR\Orvane) and
-// Error (25001 plain, 25002 "Number [2], text [3].", 25003 plain warning)
-// tables in the process folder, opened with no user interface and costed so
-// that directory properties resolve.
+using Statement = std::vector<std::string>;   // SQL and its '?' parameters
+
+// A package with Property, Directory (INSTALLDIR = TARGETDIR\Orvane), Error
+// (25001 plain, 25002 "Number [2], text [3].", 25003 plain warning) and the
+// feature Main of components CompOn and CompOff, plus the `extra` statements
+// (custom tables, rows), in the process folder, opened with no user
+// interface and costed so that directory properties and component states
+// resolve.
 class MsiSession {
 public:
-   MsiSession();
+   explicit MsiSession(const std::vector<Statement> &extra = {});
    ~MsiSession();
    MsiSession(const MsiSession &) = delete;
    MsiSession &operator=(const MsiSession &) = delete;
@@ -42,6 +46,7 @@ public:
    MSIHANDLE Handle() const { return handle_; }
    std::string Get(const char *name) const;
    UINT Set(const char *name, const char *value) const;
+   UINT SetAction(const char *component, INSTALLSTATE state) const;   // MsiSetComponentState
 
 private:
    std::wstring file_;
