@@ -111,32 +111,7 @@ int64_t Util_ParseRequiredSpace(std::string text)
          digits += c;
       }
    }
-   size_t i = 0;
-   while (i < digits.size() && IsBlank(digits[i])) {
-      i++;
-   }
-   bool negative = false;
-   if (i < digits.size() && (digits[i] == '+' || digits[i] == '-')) {
-      negative = digits[i] == '-';
-      i++;
-   }
-   // Accumulated as a negative number, whose range is the larger one.
-   const int64_t min = std::numeric_limits<int64_t>::min();
-   int64_t value = 0;
-   bool clamped = false;
-   for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; i++) {
-      const int digit = digits[i] - '0';
-      if (value < (min + digit) / 10) {
-         clamped = true;
-         value = min;
-      } else if (!clamped) {
-         value = value * 10 - digit;
-      }
-   }
-   if (negative) {
-      return value;
-   }
-   return value == min ? std::numeric_limits<int64_t>::max() : -value;
+   return Util_ReadDecimal(digits, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
 }
 
 int Util_CheckInstallDirText(const std::string &path, bool allowNetwork,

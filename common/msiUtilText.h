@@ -20,6 +20,35 @@ using WideString = std::basic_string<utf16_t>;
 std::string Util_NextToken(std::string source, std::string delimiter, uint32_t &pos);
 WideString Util_NextTokenW(WideString source, WideString delimiter, uint32_t &pos);
 
+// The decimal number at the start of `text` as the C runtime reads one:
+// leading white space, an optional sign, then digits up to the first other
+// character (none gives 0). A number beyond [min, max] gives the nearer
+// limit. Serves narrow and wide text alike.
+template <typename Str>
+int64_t Util_ReadDecimal(const Str &text, int64_t min, int64_t max)
+{
+   size_t at = 0;
+   while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) {
+      at++;
+   }
+   bool negative = false;
+   if (at < text.size() && (text[at] == '-' || text[at] == '+')) {
+      negative = text[at] == '-';
+      at++;
+   }
+   // The magnitude stops at the limit of its sign, computed without overflow.
+   const uint64_t limit = negative ? uint64_t(0) - static_cast<uint64_t>(min) : static_cast<uint64_t>(max);
+   uint64_t magnitude = 0;
+   for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; at++) {
+      const uint64_t digit = static_cast<uint64_t>(text[at] - '0');
+      magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+   }
+   if (!negative) {
+      return static_cast<int64_t>(magnitude);
+   }
+   return magnitude == 0 ? 0 : -static_cast<int64_t>(magnitude - 1) - 1;
+}
+
 // The 38-character braced product code, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
 // in the 32-character packed form the installer names its registration keys
 // with: the first three groups reversed, the last two as pairs of swapped

@@ -2,15 +2,9 @@
 #include "common/registryValue.h"
 
 #include <cstddef>
+#include <cstdint>
 
-namespace {
-
-bool IsSpace(char c)
-{
-   return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-} // namespace
+#include "common/msiUtilText.h"
 
 std::string RegistryValue_ReplaceTildeMarks(const std::string &raw)
 {
@@ -39,28 +33,7 @@ int32_t RegistryValue_ParseDword(const std::string &formatted)
          text += c;
       }
    }
-   size_t i = 0;
-   while (i < text.size() && IsSpace(text[i])) {
-      i++;
-   }
-   bool negative = false;
-   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-      negative = text[i] == '-';
-      i++;
-   }
-   // Far enough past the 32-bit range to clamp, never far enough to overflow.
-   constexpr int64_t kLimit = int64_t(1) << 32;
-   int64_t value = 0;
-   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++) {
-      if (value < kLimit) {
-         value = value * 10 + (text[i] - '0');
-      }
-   }
-   value = negative ? -value : value;
-   if (value > INT32_MAX) {
-      return INT32_MAX;
-   }
-   return value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+   return static_cast<int32_t>(Util_ReadDecimal(text, INT32_MIN, INT32_MAX));
 }
 
 RegistryValueData RegistryValue_Encode(const std::string &raw, const std::string &formatted)

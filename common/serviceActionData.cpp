@@ -39,16 +39,8 @@ size_t SkipSpace(const Str &field)
 template <typename Str>
 int32_t ReadSignedOf(const Str &field)
 {
-   size_t at = SkipSpace(field);
-   bool negative = false;
-   if (at < field.size() && (field[at] == '-' || field[at] == '+')) {
-      negative = field[at] == '-';
-      at++;
-   }
-   const uint64_t max = std::numeric_limits<int32_t>::max();
-   const uint64_t magnitude = ReadDigits(field, at, negative ? max + 1 : max);
-   return negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
-                   : static_cast<int32_t>(magnitude);
+   return static_cast<int32_t>(Util_ReadDecimal(field, std::numeric_limits<int32_t>::min(),
+                                                std::numeric_limits<int32_t>::max()));
 }
 
 WideString Wide(const char *ascii)
