@@ -34,34 +34,16 @@ std::string NewGuid()
 }
 
 // The least Wine's installer accepts as a package; the reason if it fails.
-std::string BuildPackage(const std::wstring &file, const std::string &targetDir,
-                         const std::vector<Statement> &extra)
+std::string BuildPackage(const std::wstring &file, const std::string &targetDir, const std::vector<Statement> &extra)
 {
    PMSIHANDLE db;
    UINT rc = MsiOpenDatabaseW(file.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_CREATE), &db);
-   if (rc != ERROR_SUCCESS) {
-      return "MsiOpenDatabase: " + std::to_string(rc);
-   }
-   // Statements, each with its string parameters.
    std::vector<Statement> statements = {
-      {"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL "
-       "LOCALIZABLE PRIMARY KEY `Property`)"},
+      {"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL LOCALIZABLE "
+       "PRIMARY KEY `Property`)"},
       {"CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
        "`DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)"},
       {"CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)"},
-      {"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", "ProductCode", NewGuid()},
-      {"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", "ProductName", "Orvane Tools Test"},
-      {"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", "ProductVersion", "1.0.0"},
-      {"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", "ProductLanguage", "1033"},
-      {"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", "Manufacturer", "Orvane, Inc."},
-      {"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", "TARGETDIR", targetDir},
-      {"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (?, ?, ?)",
-       "TARGETDIR", "", "SourceDir"},
-      {"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (?, ?, ?)",
-       "INSTALLDIR", "TARGETDIR", "Orvane"},
-      {"INSERT INTO `Error` (`Error`, `Message`) VALUES (25001, ?)", "Plain error message."},
-      {"INSERT INTO `Error` (`Error`, `Message`) VALUES (25002, ?)", "Number [2], text [3]."},
-      {"INSERT INTO `Error` (`Error`, `Message`) VALUES (25003, ?)", "Plain warning message."},
       // Two components of one feature, whose action states tests choose.
       {"CREATE TABLE `Feature` (`Feature` CHAR(38) NOT NULL, `Feature_Parent` CHAR(38), `Title` CHAR(64), "
        "`Description` CHAR(255), `Display` SHORT, `Level` SHORT NOT NULL, `Directory_` CHAR(72), `Attributes` "
@@ -71,43 +53,53 @@ std::string BuildPackage(const std::wstring &file, const std::string &targetDir,
       {"CREATE TABLE `FeatureComponents` (`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL "
        "PRIMARY KEY `Feature_`, `Component_`)"},
       {"INSERT INTO `Feature` (`Feature`, `Level`, `Attributes`) VALUES ('Main', 1, 0)"},
+      {"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (?, ?, ?)", "TARGETDIR", "",
+       "SourceDir"},
+      {"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (?, ?, ?)", "INSTALLDIR",
+       "TARGETDIR", "Orvane"},
    };
+   const std::pair<std::string, std::string> properties[] = {
+      {"ProductCode", NewGuid()}, {"ProductName", "Orvane Tools Test"}, {"ProductVersion", "1.0.0"},
+      {"ProductLanguage", "1033"}, {"Manufacturer", "Orvane, Inc."},    {"TARGETDIR", targetDir}};
+   for (const auto &[name, value] : properties) {
+      statements.push_back({"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", name, value});
+   }
+   for (const char *message : {"25001 Plain error message.", "25002 Number [2], text [3].", "25003 Plain warning message."}) {
+      statements.push_back({"INSERT INTO `Error` (`Error`, `Message`) VALUES (" + std::string(message, 5) + ", ?)", message + 6});
+   }
    for (const char *component : {"CompOn", "CompOff"}) {
       statements.push_back({"INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`) "
                             "VALUES (?, ?, 'TARGETDIR', 0)", component, NewGuid()});
       statements.push_back({"INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('Main', ?)", component});
    }
    statements.insert(statements.end(), extra.begin(), extra.end());
-   for (const auto &st : statements) {
-      PMSIHANDLE view, record(st.size() > 1 ? MsiCreateRecord(UINT(st.size() - 1)) : 0);
-      for (UINT i = 1; i < st.size(); i++) {
-         MsiRecordSetStringW(record, i, Wide(st[i]).c_str());
+   for (auto st = statements.begin(); rc == ERROR_SUCCESS && st != statements.end(); ++st) {
+      PMSIHANDLE view, record(st->size() > 1 ? MsiCreateRecord(UINT(st->size() - 1)) : 0);
+      for (UINT i = 1; i < st->size(); i++) {
+         MsiRecordSetStringW(record, i, Wide((*st)[i]).c_str());
       }
-      if ((rc = MsiDatabaseOpenViewW(db, Wide(st[0]).c_str(), &view)) != ERROR_SUCCESS ||
+      if ((rc = MsiDatabaseOpenViewW(db, Wide(st->front()).c_str(), &view)) != ERROR_SUCCESS ||
           (rc = MsiViewExecute(view, record)) != ERROR_SUCCESS) {
-         return st[0] + ": " + std::to_string(rc);
+         return st->front() + ": " + std::to_string(rc);
       }
    }
    // Title, template, revision, page count, word count. Wine refuses an x64
    // package whose schema (page count) is below 200.
-   const struct {
-      UINT id, type;
-      INT number;
-      std::string text;
-   } fields[] = {{2, VT_LPSTR, 0, "Installation Database"}, {7, VT_LPSTR, 0, "x64;1033"},
-                 {9, VT_LPSTR, 0, NewGuid()}, {14, VT_I4, 200, ""}, {15, VT_I4, 2, ""}};
+   const std::tuple<UINT, UINT, INT, std::string> fields[] = {{2, VT_LPSTR, 0, "Installation Database"},
+      {7, VT_LPSTR, 0, "x64;1033"}, {9, VT_LPSTR, 0, NewGuid()}, {14, VT_I4, 200, ""}, {15, VT_I4, 2, ""}};
    PMSIHANDLE info;
-   rc = MsiGetSummaryInformationW(db, nullptr, 10, &info);
-   for (const auto &f : fields) {
+   if (rc == ERROR_SUCCESS) {
+      rc = MsiGetSummaryInformationW(db, nullptr, 10, &info);
+   }
+   for (const auto &[id, type, number, text] : fields) {
       if (rc == ERROR_SUCCESS) {
-         rc = MsiSummaryInfoSetPropertyW(info, f.id, f.type, f.number, nullptr,
-                                         f.type == VT_LPSTR ? Wide(f.text).c_str() : nullptr);
+         rc = MsiSummaryInfoSetPropertyW(info, id, type, number, nullptr, type == VT_LPSTR ? Wide(text).c_str() : nullptr);
       }
    }
    if (rc == ERROR_SUCCESS && (rc = MsiSummaryInfoPersist(info)) == ERROR_SUCCESS) {
       rc = MsiDatabaseCommit(db);
    }
-   return rc == ERROR_SUCCESS ? "" : "summary information or commit: " + std::to_string(rc);
+   return rc == ERROR_SUCCESS ? "" : "package: " + std::to_string(rc);
 }
 
 }  // namespace
@@ -129,10 +121,7 @@ void ProcessSetUp()
    }
    SetEnvironmentVariableW(L"TMP", bare.c_str());
    SetEnvironmentVariableW(L"TEMP", bare.c_str());
-   LONG rc = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Orvane, Inc.", L"LogLevel");
-   if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
-      gSink("cannot delete the LogLevel value: " + std::to_string(rc));
-   }
+   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Orvane, Inc.", L"LogLevel");
    // This process's MsiUtil_ lines pass the filter only once a session has
    // read the level.
    Inst_SetupLogging("msi_tests", nullptr, nullptr, nullptr);
@@ -179,27 +168,14 @@ MsiSession::~MsiSession()
 
 std::string MsiSession::Get(const char *name) const
 {
-   std::wstring buf(64, L'\0');
-   DWORD size = static_cast<DWORD>(buf.size());
-   UINT rc = MsiGetPropertyW(handle_, Wide(name).c_str(), &buf[0], &size);
-   if (rc == ERROR_MORE_DATA) {
-      buf.assign(++size, L'\0');
-      rc = MsiGetPropertyW(handle_, Wide(name).c_str(), &buf[0], &size);
-   }
-   if (rc != ERROR_SUCCESS) {
+   wchar_t none[1];
+   DWORD size = 0;
+   MsiGetPropertyW(handle_, Wide(name).c_str(), none, &size);
+   std::wstring buf(++size, L'\0');
+   if (UINT rc = MsiGetPropertyW(handle_, Wide(name).c_str(), &buf[0], &size); rc != ERROR_SUCCESS) {
       gSink(std::string("MsiGetProperty ") + name + ": " + std::to_string(rc));
    }
-   return rc == ERROR_SUCCESS ? Utf8(buf.substr(0, size)) : std::string();
-}
-
-UINT MsiSession::Set(const char *name, const char *value) const
-{
-   return MsiSetPropertyW(handle_, Wide(name).c_str(), Wide(value).c_str());
-}
-
-UINT MsiSession::SetAction(const char *component, INSTALLSTATE state) const
-{
-   return MsiSetComponentStateW(handle_, Wide(component).c_str(), state);
+   return Utf8(buf.substr(0, size));
 }
 
 LoadedDll::LoadedDll()
@@ -212,11 +188,6 @@ LoadedDll::LoadedDll()
    } else if ((module_ = LoadLibraryW(copy.c_str())) == nullptr) {
       gSink("cannot load the DLL: " + std::to_string(GetLastError()));
    }
-}
-
-LoadedDll::~LoadedDll()
-{
-   FreeLibrary(module_);
 }
 
 UINT LoadedDll::Call(const char *exportName, MSIHANDLE install) const
