@@ -1,12 +1,16 @@
-// The custom actions through the built DLL's export table in real installer
-// sessions, against what the test sets up.
+// The custom actions through the built DLL's export table, and the session
+// layer under them called directly, in real installer sessions, against what
+// the test sets up. Expected values come from the installer itself or from
+// the test's own data.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/msiUtil.h"
 #include "common/osInfo.h"
 #include "tests/msi/msiSession.h"
 #include "tests/win/expectLines.h"
@@ -50,7 +54,8 @@ int WINAPI R2SystemMetrics(int index)
 }
 
 // With every level on (read by the DLL at its first session), each call
-// opens and closes its own session: the Begin and End lines around it.
+// opens and closes its own session: the Begin and End lines around it. The
+// version numbers are the leading digits of the properties.
 TEST_F(CustomActions, DetectWin2003R2LooksOnlyAtThe502Family)
 {
    testutil::ImportSlot slot(dll.Module(), "user32.dll", "GetSystemMetrics");
@@ -59,7 +64,7 @@ TEST_F(CustomActions, DetectWin2003R2LooksOnlyAtThe502Family)
    ASSERT_EQ(0, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kLevelKey, L"LogLevel", REG_DWORD, &all, sizeof all));
    for (bool r2 : {false, true}) {
       r2 ? slot.Point(&R2SystemMetrics) : slot.Restore();
-      for (auto [nt, nt64, family] : {std::tuple{"601", "", false}, {"502", "", true}, {"", "502", true}}) {
+      for (auto [nt, nt64, family] : {std::tuple{"601", "", false}, {"502", "", true}, {"", "502 R2", true}}) {
          SCOPED_TRACE(std::string(r2 ? "R2, " : "") + "VersionNT '" + nt + "', VersionNT64 '" + nt64 + "'");
          EXPECT_EQ(0u, session.Set("VersionNT", nt));
          EXPECT_EQ(0u, session.Set("VersionNT64", nt64));
@@ -101,7 +106,6 @@ TEST_F(CustomActions, SetRealVersionNTTakesTheRegistryVersionFrom10On)
    gRealOpen = open.Real<decltype(&RegOpenKeyExW)>();
    open.Point(&OpenOwnVersionKey);
    const std::string query = "I0 Couldn't query SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\#Current";
-   const std::string below10 = "I0 Registry Major Version < 10, ignoring";
    auto dword = [](DWORD v) { return Value{REG_DWORD, std::string(reinterpret_cast<const char *>(&v), 4)}; };
    const Value absent{REG_NONE, ""}, text10{REG_SZ, "1\0"s "0\0\0\0"s}, shortTen{REG_DWORD, "\x0a\0"s};
    const struct {
@@ -112,10 +116,9 @@ TEST_F(CustomActions, SetRealVersionNTTakesTheRegistryVersionFrom10On)
       Strings lines = {};   // between the opening and closing lines when left
    } cases[] = {
       {"10.0", dword(10), dword(0), true, false, "1000"},
-      {"10.0, VersionNT64 empty stays empty", dword(10), dword(0), false, false, "1000"},
-      {"10.5", dword(10), dword(5), true, false, "1005"},
+      {"10.5, VersionNT64 empty stays empty", dword(10), dword(5), false, false, "1005"},
       {"99.99", dword(99), dword(99), true, false, "9999"},
-      {"9.0", dword(9), dword(0), true, false, "", {below10}},
+      {"9.0", dword(9), dword(0), true, false, "", {"I0 Registry Major Version < 10, ignoring"}},
       {"100.0", dword(100), dword(0), true, false, "", {"I0 Registry Major Version > 99, ignoring"}},
       {"10.100", dword(10), dword(100), true, false, "", {"I0 Registry Minor Version > 99, ignoring"}},
       {"major as the string \"10\"", text10, dword(0), true, false, "", {query + "MajorVersionNumber"}},
@@ -165,38 +168,34 @@ TEST_F(CustomActions, DecoupleCutsANestedProductLooseAndLeavesOthersAlone)
    auto notNested = [&](const std::string &code) {
       return "I1 MsiUtil_UnnestMsi: product code '" + code + "' is not nested.  Nothing to be done.";
    };
-   const std::wstring nested = Wide(parent) + L"\0\0"s, none;
-   const std::wstring longer = Wide(parent) + L"-more\0second\0\0"s;   // cut to a product code's length
-   // 37 characters and an e-acute of two bytes, of which only one would fit.
-   const std::wstring splitChar = Wide(parent.substr(0, 37)) + L"\u00e9\0\0"s;
-   const std::wstring standalone = L":\0\0"s;
+   const std::wstring nested = Wide(parent) + L"\0\0"s, none, standalone = L":\0\0"s;
+   // The parent is cut to a product code's length: here to 37 characters,
+   // since only one byte of the e-acute's two would fit.
+   const std::wstring splitChar = Wide(parent.substr(0, 37)) + L"\u00e9-more\0second\0\0"s;
    const struct {
       const char *label;
       std::string productCode;
       const std::wstring *clients;   // the raw REG_MULTI_SZ, empty for none; null: not registered
-      UINT rc;
-      Strings lines;   // after the opening line and the ProductCode read
+      Strings lines;                 // after the opening line and the ProductCode read
       std::string clientsAfter;
       bool sourceList;
    } cases[] = {
-      {"nested", child, &nested, 0, {checking + child, read + "\"" + parent + "\"", decoupled + parent}, ":", true},
-      {"nested, parent text longer than a product code", child, &longer, 0,
-       {checking + child, read + "\"" + parent + "-more\"", decoupled + parent}, ":", true},
-      {"nested, parent cut before a character that does not fit", child, &splitChar, 0,
+      {"nested", child, &nested, {checking + child, read + "\"" + parent + "\"", decoupled + parent}, ":", true},
+      {"nested, parent cut before a character that does not fit", child, &splitChar,
        {checking + child, read + "\"" + Utf8(splitChar.c_str()) + "\"", decoupled + parent.substr(0, 37)}, ":", true},
-      {"standing on its own", child, &standalone, 0,
+      {"standing on its own", child, &standalone,
        {checking + child, read + "\":\"", "E1 MsiUtil_IsMsiNested: MSI reg info for " + child + " indicates it is not nested",
         notNested(child)}, ":", false},
-      {"registered without Clients", child, &none, 0,
+      {"registered without Clients", child, &none,
        {checking + child, "E1 Util_GetKeyValueString: Cannot query key value HKEY_CLASSES_ROOT\\" + key + "\\Clients*",
         "E1 MsiUtil_IsMsiNested: Error getting registry key " + key + " for value Clients", notNested(child)},
        "absent", false},
-      {"not registered", child, nullptr, 0,
+      {"not registered", child, nullptr,
        {checking + child, "E1 MsiUtil_IsMsiNested: MSI reg info for " + key + " does not exist", notNested(child)},
        "absent", false},
-      {"code without braces", unbraced, &nested, 0,
+      {"code without braces", unbraced, &nested,
        {checking + unbraced, "E1 MsiUtil_IsMsiNested: Error munging ProductCode", notNested(unbraced)}, parent, false},
-      {"empty ProductCode", "", &nested, ERROR_INSTALL_FAILURE,
+      {"empty ProductCode", "", &nested,
        {"E1 MsiUtil_UnnestMsi: Empty product code", "I0 Error unnesting this installer."}, parent, false},
    };
    for (const auto &c : cases) {
@@ -213,7 +212,7 @@ TEST_F(CustomActions, DecoupleCutsANestedProductLooseAndLeavesOthersAlone)
       }
       Strings want{"I0 Unparenting Nested Install", kGet + "ProductCode = " + c.productCode};
       want.insert(want.end(), c.lines.begin(), c.lines.end());
-      testutil::ExpectTranscript(want, Run("OVDecoupleChildInstaller", c.rc));
+      testutil::ExpectTranscript(want, Run("OVDecoupleChildInstaller", c.productCode.empty() ? 1603 : 0));
       wchar_t clients[512] = {};
       DWORD size = sizeof clients - 4;
       EXPECT_EQ(c.clientsAfter, RegGetValueW(HKEY_CLASSES_ROOT, keyW.c_str(), L"Clients", RRF_RT_REG_MULTI_SZ,
@@ -234,6 +233,177 @@ TEST_F(CustomActions, SetOVSysVerPublishesTheSystemVersion)
    EXPECT_EQ(version, session.Get("OVSYSVER"));
    EXPECT_EQ(OS_WIN7, Util_GetOSType());
    EXPECT_FALSE(Util_IsWow64()) << "a 64-bit process";
+}
+
+// Every position differs from its neighbours, so a cut or a shift shows.
+std::string Pattern(size_t length)
+{
+   std::string s;
+   for (size_t i = 0; i < length; i++) {
+      s += static_cast<char>('a' + (i * 7 + i / 26) % 26);
+   }
+   return s;
+}
+
+// Stand-ins for failures a live session does not give: a property read whose
+// second call (the one with room for the value) fails, and a record that
+// cannot be made.
+decltype(&MsiGetPropertyW) gRealGet = nullptr;
+int gGetCalls = 0;
+UINT WINAPI SecondReadFails(MSIHANDLE h, LPCWSTR name, LPWSTR value, LPDWORD size)
+{
+   return ++gGetCalls == 2 ? ERROR_FUNCTION_FAILED : gRealGet(h, name, value, size);
+}
+MSIHANDLE WINAPI NoRecord(UINT)
+{
+   return 0;
+}
+
+// Each message the installer passes on: its type and fields 1 on ("-" for a
+// null field, an integer field's number, 'a string'). The answer is No.
+Strings gPosted;
+int WINAPI RecordPosted(void *, UINT type, MSIHANDLE record)
+{
+   std::string got = std::to_string(type) + ":";
+   for (UINT i = 1; i <= MsiRecordGetFieldCount(record); i++) {
+      wchar_t buf[64];
+      DWORD n = 64;
+      const std::string text = MsiRecordGetStringW(record, i, buf, &n) == 0 ? Utf8(buf) : "?";
+      const bool integer = MsiRecordDataSize(record, i) == 4 && MsiRecordGetInteger(record, i) != int(MSI_NULL_INTEGER);
+      got += (i > 1 ? "," : "") + (MsiRecordIsNull(record, i) ? "-" : integer ? text : "'" + text + "'");
+   }
+   gPosted.push_back(got);
+   return IDNO;
+}
+
+// The session layer's failure paths and limits (its main paths leave the
+// property lines of the custom actions above).
+TEST_F(CustomActions, SessionLayerFailuresAndLimitsLeaveTheirTranscript)
+{
+   testutil::ImportSlot get(GetModuleHandleW(nullptr), "msi.dll", "MsiGetPropertyW");
+   testutil::ImportSlot record(GetModuleHandleW(nullptr), "msi.dll", "MsiCreateRecord");
+   ASSERT_TRUE(get.Valid() && record.Valid());
+   gRealGet = get.Real<decltype(&MsiGetPropertyW)>();
+   const std::string dir = session.Get("INSTALLDIR"), v4095 = Pattern(4095), v4096 = Pattern(4096);
+   const std::string received = "I1 MsiUtil_FormatString: FormatString received: ";
+   const std::string returned = "I1 MsiUtil_PostMessageEx: MsiProcessMessage returned: 7";
+   const std::string size7 = "Gr\xC3\xB6\xC3\x9F" "e";   // 5 UTF-16 units, 7 UTF-8 bytes
+   for (const auto &[name, value] : {std::pair{"V4095", v4095}, {"V4096", v4096}, {"SIZED", size7}}) {
+      ASSERT_EQ(0u, session.Set(name, value.c_str()));
+   }
+   auto post = [](std::function<int(MSIHANDLE)> call) {
+      return [call](MSIHANDLE h) { return Strings{std::to_string(call(h))}; };
+   };
+   const struct {
+      const char *label;
+      std::function<Strings(MSIHANDLE)> call;
+      Strings results, lines;   // what the calls gave, in order, then the messages posted
+      bool secondReadFails = false, noRecord = false;
+   } cases[] = {
+      {"a dead handle: empty reads, a failed write",
+       [](MSIHANDLE) {
+          return Strings{std::to_string(MsiUtil_GetPropertyInt(0xDEAD, "P")), Utf8(MsiUtil_GetPropertyStringW(0xDEAD, "P")),
+                         std::to_string(MsiUtil_SetProperty(0xDEAD, "P", "x"))};
+       },
+       {"0", "", "0"},
+       {"E1 MsiUtil_GetPropertyString: MsiGetProperty failed for property P| winerror code 6",
+        "I1 MsiUtil_GetPropertyStringW: MsiGetProperty failed for property P| winerror code 6",
+        kSet + "P = x", "E1 MsiUtil_SetProperty: Failed to set property| winerror code 6"}},
+      {"the narrow read's second call fails",
+       [](MSIHANDLE h) { return Strings{MsiUtil_GetPropertyString(h, "ProductName")}; }, {""},
+       {"E1 MsiUtil_GetPropertyString: Failed to get property ProductName| winerror code 1627"}, true},
+      {"the wide read's second call fails",
+       [](MSIHANDLE h) { return Strings{Utf8(MsiUtil_GetPropertyStringW(h, "ProductName"))}; }, {""},
+       {"E1 MsiUtil_GetPropertyStringW: Failed to get property ProductName| winerror code 1627"}, true},
+      // Shown in full below 4096 characters, so cut by the log's own line limit.
+      {"4095 characters", [](MSIHANDLE h) { return Strings{Utf8(MsiUtil_GetPropertyStringW(h, "V4095"))}; }, {v4095},
+       {"The following message is truncated:",
+        "I1 MsiUtil_GetPropertyStringW: Getting Property V4095 = " + v4095.substr(0, 1800) + "*"}},
+      {"4096 characters", [](MSIHANDLE h) { return Strings{Utf8(MsiUtil_GetPropertyStringW(h, "V4096"))}; }, {v4096},
+       {"I1 MsiUtil_GetPropertyStringW: Getting Property V4096 = [...]"}},
+      {"the wrapper's sizes in UTF-8 bytes; four per unit when the units do not fit",
+       [](MSIHANDLE h) {
+          Strings got;
+          for (DWORD capacity : {8u, 7u, 6u, 4u}) {
+             std::string buf(capacity + 1, '#');
+             DWORD size = capacity;
+             const UINT rc = Win32U_MsiGetProperty(h, "SIZED", &buf[0], &size);
+             got.push_back(std::to_string(rc) + " " + std::to_string(size) + " " + buf);
+          }
+          return got;
+       },
+       {"0 7 " + size7 + "\0#"s, "0 7 " + size7 + "#", "234 7 #######", "234 20 #####"}, {}},
+      {"no record for the formatting: the text unchanged",
+       [](MSIHANDLE h) { return Strings{MsiUtil_FormatString(h, "[ProductName]")}; }, {"[ProductName]"},
+       {received + "[ProductName]", "E1 MsiUtil_FormatString: Failed to create record for formatted string"}, false,
+       true},
+      {"no '[': unchanged and not formatted; a directory expanded",
+       [](MSIHANDLE h) { return Strings{MsiUtil_FormatString(h, "plain ]text"), MsiUtil_FormatString(h, "[INSTALLDIR]bin")}; },
+       {"plain ]text", dir + "bin"},
+       {received + "plain ]text", received + "[INSTALLDIR]bin", "I1 MsiUtil_FormatString: Formatted string: " + dir + "bin"}},
+      {"an unknown field letter stops the filling",
+       post([](MSIHANDLE h) { return MsiUtil_PostMessageEx(h, INSTALLMESSAGE_WARNING, 25002, "dxs", 5, "abc"); }),
+       {"7", std::to_string(INSTALLMESSAGE_WARNING) + ":25002,5,-,-"},
+       {"I1 MsiUtil_PostMessageEx: Invalid input, skipping xs specifiers", returned}},
+      {"a null string leaves its field empty",
+       post([](MSIHANDLE h) {
+          return MsiUtil_PostMessageEx(h, INSTALLMESSAGE_ERROR, 25002, "s", static_cast<const char *>(nullptr));
+       }),
+       {"7", std::to_string(INSTALLMESSAGE_ERROR) + ":25002,-"}, {returned}},
+      {"an error message: exclamation icon and OK button", post([](MSIHANDLE h) { return MsiUtil_PostErrorMessage(h, 25001); }),
+       {"7", std::to_string(0x01000030) + ":25001"}, {"I1 MsiUtil_PostErrorMessage: Posting error message 25001", returned}},
+      {"a warning with the caller's flags",
+       post([](MSIHANDLE h) { return MsiUtil_PostWarningMessage(h, MB_YESNO | MB_ICONQUESTION, 25003); }),
+       {"7", std::to_string(0x02000000 | MB_YESNO | MB_ICONQUESTION) + ":25003"},
+       {"I1 MsiUtil_PostWarningMessage: Posting warning message 25003", returned}},
+   };
+   ASSERT_EQ(0u, MsiSetExternalUIRecord(RecordPosted, INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING, nullptr, nullptr));
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.label);
+      gGetCalls = 0;
+      gPosted.clear();
+      c.secondReadFails ? get.Point(&SecondReadFails) : get.Restore();
+      c.noRecord ? record.Point(&NoRecord) : record.Restore();
+      LogMark mark;
+      Strings results = c.call(session.Handle());
+      get.Restore();
+      record.Restore();
+      results.insert(results.end(), gPosted.begin(), gPosted.end());
+      EXPECT_EQ(c.results, results);
+      testutil::ExpectTranscript(c.lines, mark.Transcript());
+   }
+   MsiSetExternalUIRecord(nullptr, 0, nullptr, nullptr);
+   // Formatting keeps up to 2047 bytes, not characters: an e-acute is two.
+   std::string accents;
+   while (accents.size() < 2048) {
+      accents += "\xC3\xA9";
+   }
+   for (const std::string &value : {accents.substr(0, 2046) + "a", accents}) {
+      ASSERT_EQ(0u, session.Set("LONG", value.c_str()));
+      EXPECT_EQ(value.size() < 2048 ? value : "", MsiUtil_FormatString(session.Handle(), "[LONG]")) << value.size();
+   }
+   // The string table holds entries 13 to 19 only.
+   ResString narrow;
+   WideString wide;
+   for (UINT id : {12u, 15u, 20u, 4000u}) {
+      const std::string text = id == 15 ? "You may not install this product on a network drive." : "";
+      EXPECT_EQ(id == 15, Util_LoadResString(narrow, id, dll.Module()) && narrow == text) << id;
+      EXPECT_EQ(id == 15, Util_LoadResStringW(wide, id, dll.Module()) && wide == Wide(text)) << id;
+   }
+   // The library's own module is this test program here, which has no table.
+   EXPECT_FALSE(Util_LoadResString(narrow, 13, nullptr));
+}
+
+TEST(SessionLayer, SprintfGrowsUpTo43008Characters)
+{
+   for (size_t length : {2047u, 2048u, 3000u, 43008u, 43009u, 50000u}) {
+      SCOPED_TRACE("an expansion of " + std::to_string(length) + " characters");
+      const std::string text = Pattern(length);
+      const size_t kept = length < 43008 ? length : 43008;
+      EXPECT_EQ(text.substr(0, kept), Util_Sprintf("%s", text.c_str()));
+      EXPECT_EQ(Wide(text.substr(0, kept)), Util_SprintfW(L"%ls", Wide(text).c_str()));
+   }
+   EXPECT_EQ("0601|x", Util_Sprintf("%02u%02u|%s", 6u, 1u, "x"));
 }
 
 }  // namespace

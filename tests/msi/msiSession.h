@@ -1,7 +1,6 @@
-// A real installer session for the msi tests and the probe: a small package
-// opened with MsiOpenPackage, the built DLL loaded by its path, and the log
-// lines written meanwhile. Fixture faults go to the failure sink (ADD_FAILURE
-// in the test program; the probe has no GoogleTest).
+// A real installer session for the msi tests: a small package opened with
+// MsiOpenPackage, the built DLL loaded by its path, and the log lines written
+// meanwhile. Fixture faults go to the failure sink (ADD_FAILURE unless set).
 #pragma once
 
 #include <windows.h>
