@@ -112,20 +112,8 @@ set_tests_properties(unit_tests dll_load PROPERTIES TIMEOUT 600)
 # and, like the log tests, may set the log level key.
 ov_win_test_program(msi_tests tests/msi)
 target_link_libraries(msi_tests PRIVATE version)   # reads the DLL's version block
-# The Windows-generations test runs os_version_probe, under a file name of
-# its own, once per Windows that Wine is told to report to it.
-add_executable(os_version_probe "${PROJECT_SOURCE_DIR}/tests/msi/probe/osVersionProbe.cpp"
-   "${PROJECT_SOURCE_DIR}/tests/msi/msiSession.cpp")
-target_link_libraries(os_version_probe PRIVATE ovcore)
-target_link_options(os_version_probe PRIVATE ${OV_STATIC_RUNTIME})
-target_compile_definitions(os_version_probe PRIVATE OV_MSI_SESSION_NO_GTEST
-   "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\"")
-ov_warnings(os_version_probe)
-add_dependencies(os_version_probe ovinstutil)
-
-add_dependencies(msi_tests ovinstutil os_version_probe)
-target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\""
-   "OV_PROBE_PATH=\"$<TARGET_FILE:os_version_probe>\"")
+add_dependencies(msi_tests ovinstutil)
+target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinstutil>\"")
 
 # The log keeps its state per process, so its tests run every case in a
 # fresh log_child process; win_tests copies it from this tree by its path.

@@ -1,7 +1,6 @@
-// A real installer session for the msi tests and the probe: a small package
-// opened with MsiOpenPackage, the built DLL loaded by its path, and the log
-// lines written meanwhile. Fixture faults go to the failure sink (ADD_FAILURE
-// in the test program; the probe has no GoogleTest).
+// A real installer session for the msi tests: a small package opened with
+// MsiOpenPackage, the built DLL loaded by its path, and the log lines written
+// meanwhile. Fixture faults go to the failure sink (ADD_FAILURE unless set).
 #pragma once
 
 #include <windows.h>
@@ -45,8 +44,9 @@ public:
    const std::string &Failure() const { return failure_; }
    MSIHANDLE Handle() const { return handle_; }
    std::string Get(const char *name) const;
-   UINT Set(const char *name, const char *value) const;
-   UINT SetAction(const char *component, INSTALLSTATE state) const;   // MsiSetComponentState
+   UINT Set(const char *n, const char *v) const { return MsiSetPropertyW(handle_, Wide(n).c_str(), Wide(v).c_str()); }
+   // The component's action state, as MsiSetComponentState.
+   UINT SetAction(const char *c, INSTALLSTATE s) const { return MsiSetComponentStateW(handle_, Wide(c).c_str(), s); }
 
 private:
    std::wstring file_;
@@ -60,7 +60,7 @@ private:
 class LoadedDll {
 public:
    LoadedDll();
-   ~LoadedDll();
+   ~LoadedDll() { FreeLibrary(module_); }
    LoadedDll(const LoadedDll &) = delete;
    LoadedDll &operator=(const LoadedDll &) = delete;
 

@@ -9,110 +9,60 @@
 #include <vector>
 
 #include "common/msiUtil.h"
+#include "tests/win/expectLines.h"
 #include "tests/win/win32uTestUtil.h"
-
-namespace {
-
-using Strings = std::vector<std::string>;
-
-const wchar_t kInstallerClass[] = L"MsiDialogCloseClass";
-const wchar_t kOtherClass[] = L"OvTestOtherWindowClass";
-const wchar_t kProductTitle[] = L"Orvane Tools";
-const wchar_t kCompanyKey[] = L"SOFTWARE\\Orvane, Inc.";
-
-struct WindowTraits {
-   using Handle = HWND;
-   static HWND None() { return nullptr; }
-   static void Close(HWND h) { DestroyWindow(h); }
-};
-using Window = OwnedHandle<WindowTraits>;
-
-// The "Wnd" value of the company key for one case: a title, no value
-// (null), or no key at all (`noKey`). The key goes afterwards when it was
-// not there before.
-struct StoredTitle {
-   StoredTitle(const wchar_t *title, bool noKey)
-   {
-      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCompanyKey, L"Wnd");
-      EXPECT_TRUE(title == nullptr ||
-                  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kCompanyKey, L"Wnd", REG_SZ, title,
-                                  DWORD((wcslen(title) + 1) * sizeof *title)) == ERROR_SUCCESS);
-      EXPECT_TRUE(!noKey || RegDeleteKeyW(HKEY_LOCAL_MACHINE, kCompanyKey) == ERROR_SUCCESS)
-         << "the company key holds more than this test's value";
-   }
-   ~StoredTitle()
-   {
-      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCompanyKey, L"Wnd");
-      hadKey ? RegCreateKeyW(HKEY_LOCAL_MACHINE, kCompanyKey, &key) : RegDeleteKeyW(HKEY_LOCAL_MACHINE, kCompanyKey);
-      key && RegCloseKey(key);
-   }
-   HKEY key = nullptr;
-   const bool hadKey = [] {
-      HKEY key;
-      bool found = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCompanyKey, 0, KEY_READ, &key) == 0;
-      found && RegCloseKey(key);
-      return found;
-   }();
-};
-
-} // namespace
 
 TEST(InstallerWnd, PrefersTheStoredTitleThenTheProductThenAnyDialog)
 {
-   WNDCLASSW wc = {};
-   wc.lpfnWndProc = DefWindowProcW;
-   wc.hInstance = GetModuleHandleW(nullptr);
-   for (const wchar_t *name : {kInstallerClass, kOtherClass}) {
-      wc.lpszClassName = name;
-      ASSERT_TRUE(RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS);
-   }
+   const wchar_t installer[] = L"MsiDialogCloseClass", other[] = L"STATIC", product[] = L"Orvane Tools";
+   const wchar_t companyKey[] = L"SOFTWARE\\Orvane, Inc.";
+   const WNDCLASSW wc = {0, DefWindowProcW, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr, installer};
+   ASSERT_TRUE(RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS);
    const std::wstring setup = L"Orvane Setup \u00e9\u20ac";
    const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane, Inc.";
    const std::string read = "I2 Util_GetKeyValueString: (" + key + "\\Wnd) = \"Orvane Setup \xC3\xA9\xE2\x82\xAC\"",
-                     noValue = "E1 Util_GetKeyValueString: Cannot query key value " + key + "\\Wnd| winerror code 2 (",
-                     noKey = "E1 Util_GetKeyValueString: Cannot open the registry " + key + ": 2";
-   struct Shown { const wchar_t *windowClass, *title; };
-   // found: index into windows, -1 the desktop; the stored-title read's line,
-   // then whether the attached window's title is logged.
-   const struct { const char *label; const wchar_t *stored; bool noKey; std::vector<Shown> windows;
-                  int found; std::string readLine; bool logsTitle; } cases[] = {
-      {"stored title first", setup.c_str(), false,
-       {{kInstallerClass, kProductTitle}, {kInstallerClass, setup.c_str()}}, 1, read, false},
-      {"stored title in another class only: the product dialog", setup.c_str(), false,
-       {{kOtherClass, setup.c_str()}, {kInstallerClass, kProductTitle}}, 1, read, false},
-      {"product title in another class", nullptr, false, {{kOtherClass, kProductTitle}}, 0, noValue, false},
-      {"installer dialog of another title", nullptr, true,
-       {{kOtherClass, L"Unrelated"}, {kInstallerClass, setup.c_str()}}, 1, noKey, true},
-      {"no installer window at all", nullptr, false, {{kOtherClass, L"Unrelated"}}, -1, noValue, true},
+                     noValue = "E1 Util_GetKeyValueString: Cannot query key value " + key + "\\Wnd| winerror code 2 (*";
+   // windows: class and title of each; found: index into them, -1 the
+   // desktop; then whether the attached window's title is logged.
+   const struct {
+      const char *label;
+      const wchar_t *stored;
+      std::vector<std::pair<const wchar_t *, const wchar_t *>> windows;
+      int found;
+      bool logsTitle;
+   } cases[] = {
+      {"stored title first", setup.c_str(), {{installer, product}, {installer, setup.c_str()}}, 1, false},
+      {"stored title in another class only: the product dialog", setup.c_str(),
+       {{other, setup.c_str()}, {installer, product}}, 1, false},
+      {"product title in another class", nullptr, {{other, product}}, 0, false},
+      {"installer dialog of another title", nullptr, {{other, L"Unrelated"}, {installer, setup.c_str()}}, 1, true},
+      {"no installer window at all", nullptr, {{other, L"Unrelated"}}, -1, true},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.label);
-      StoredTitle stored(c.stored, c.noKey);
-      std::vector<Window> windows;
-      for (const Shown &s : c.windows) {
-         windows.emplace_back(CreateWindowExW(0, s.windowClass, s.title, WS_OVERLAPPEDWINDOW, 0, 0,
-                                              100, 100, nullptr, nullptr, wc.hInstance, nullptr));
-         ASSERT_TRUE(windows.back())
-            << "error " << GetLastError() << " (windows need a display: scripts/with-xvfb.sh)";
+      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, companyKey, L"Wnd");
+      ASSERT_TRUE(c.stored == nullptr || RegSetKeyValueW(HKEY_LOCAL_MACHINE, companyKey, L"Wnd", REG_SZ, c.stored,
+                                                         DWORD((wcslen(c.stored) + 1) * 2)) == ERROR_SUCCESS);
+      std::vector<HWND> windows;
+      for (const auto &[windowClass, title] : c.windows) {
+         windows.push_back(CreateWindowExW(0, windowClass, title, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                           wc.hInstance, nullptr));
+         EXPECT_TRUE(windows.back()) << "error " << GetLastError() << " (windows need a display: scripts/with-xvfb.sh)";
       }
-      const HWND expected = c.found >= 0 ? windows[c.found].Get() : GetDesktopWindow();
-      ASSERT_NE(nullptr, expected);
+      const HWND expected = c.found >= 0 ? windows[c.found] : GetDesktopWindow();
       win32utest::LogCapture log;
       EXPECT_EQ(expected, Util_GetInstallerWnd());
-      Strings lines = log.Take();
-      // The system's text of error 2 is not this test's to fix.
-      for (std::string &line : lines) {
-         if (line.compare(0, noValue.size(), noValue) == 0) {
-            line = noValue;
-         }
-      }
       wchar_t title[512] = {};
       GetWindowTextW(expected, title, 512);   // the desktop's is usually empty
-      Strings want{c.readLine};
+      std::vector<std::string> want{c.stored != nullptr ? read : noValue};
       if (c.logsTitle) {
-         want.push_back("I1 Util_GetInstallerWnd: Attaching to window with title \"" +
-                        win32utest::Utf8(title) + "\"");
+         want.push_back("I1 Util_GetInstallerWnd: Attaching to window with title \"" + win32utest::Utf8(title) + "\"");
       }
-      EXPECT_EQ(want, lines);
+      testutil::ExpectTranscript(want, log.Take());
+      for (HWND w : windows) {
+         DestroyWindow(w);
+      }
    }
+   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, companyKey, L"Wnd");
+   RegDeleteKeyW(HKEY_LOCAL_MACHINE, companyKey);   // fails while it holds anything else
 }
