@@ -58,11 +58,9 @@ target_link_options(ovinstutil PRIVATE ${OV_STATIC_RUNTIME} -Wl,--kill-at)
 ov_warnings(ovinstutil)
 
 # --- tests --------------------------------------------------------------------
-# Both GoogleTest programs share a main that reports a parent process dying
-# while its stderr is redirected for a death test (tests/win/main).
-add_library(ov_win_test_main STATIC "${PROJECT_SOURCE_DIR}/tests/win/main/testMain.cpp")
-target_link_libraries(ov_win_test_main PUBLIC gtest)
-ov_warnings(ov_win_test_main)
+# The GoogleTest programs use GoogleTest's own main.
+add_library(ov_win_test_main INTERFACE)
+target_link_libraries(ov_win_test_main INTERFACE gtest_main)
 
 ov_add_unit_tests(ov_win_test_main)
 target_link_options(unit_tests PRIVATE ${OV_STATIC_RUNTIME})
@@ -117,8 +115,7 @@ target_compile_definitions(msi_tests PRIVATE "OV_DLL_PATH=\"$<TARGET_FILE:ovinst
 
 # The log keeps its state per process, so its tests run every case in a
 # fresh log_child process; win_tests copies it from this tree by its path.
-add_executable(log_child "${PROJECT_SOURCE_DIR}/tests/win/logChild/logChild.cpp"
-   "${PROJECT_SOURCE_DIR}/tests/win/simulatedHost.cpp")
+add_executable(log_child "${PROJECT_SOURCE_DIR}/tests/win/logChild/logChild.cpp")
 target_link_libraries(log_child PRIVATE ovcore)
 target_link_options(log_child PRIVATE -municode ${OV_STATIC_RUNTIME})
 ov_warnings(log_child)
@@ -126,8 +123,8 @@ add_dependencies(win_tests log_child)
 target_compile_definitions(win_tests PRIVATE "OV_LOG_CHILD_EXE=\"$<TARGET_FILE:log_child>\"")
 
 # Wine takes the time zone from the TZ of the Unix process it is started in
-# (a TZ in the Windows environment of a child is ignored), so one log case
-# runs again as entries of its own, each with a POSIX zone (no tzdata
+# (a TZ in the Windows environment of a child is ignored), so the log cases
+# run again as entries of their own, each with a POSIX zone (no tzdata
 # needed) and the suffix Wine must give for it; every line's time and zone
 # are checked against it.
 set(OV_LOG_ZONE_CASES
@@ -141,7 +138,7 @@ foreach(zone_case IN LISTS OV_LOG_ZONE_CASES)
    list(GET zone_parts 1 zone_tz)
    list(GET zone_parts 2 zone_suffix)
    add_test(NAME log_zone_${zone_name}
-      COMMAND win_tests --gtest_filter=Log/LogCase.WritesTheExpectedLines/NestedSessions)
+      COMMAND win_tests --gtest_filter=Log.Cases)
    set_tests_properties(log_zone_${zone_name} PROPERTIES
       ENVIRONMENT "TZ=${zone_tz};OV_LOG_EXPECT_ZONE=${zone_suffix}"
       FAIL_REGULAR_EXPRESSION "Running 0 tests"
