@@ -6,19 +6,17 @@
 #include <ddk/wdm.h>
 
 #ifndef OV_NO_UNLOAD
+#define OV_NO_UNLOAD 0
+#endif
+
 static void NTAPI Unload(PDRIVER_OBJECT driver)
 {
    (void)driver;
 }
-#endif
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
    (void)registryPath;
-#ifndef OV_NO_UNLOAD
-   driver->DriverUnload = Unload;
-#else
-   (void)driver;
-#endif
+   driver->DriverUnload = OV_NO_UNLOAD ? NULL : Unload;
    return STATUS_SUCCESS;
 }

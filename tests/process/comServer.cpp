@@ -1,7 +1,6 @@
 // A COM server DLL for the registration tests. DllRegisterServer writes the
-// value named after the DLL's file name under the key
-// HKCU\Software\Orvane Test\ComServers, with the current directory of the
-// call as its data;
+// value named after the DLL's file name under HKCU\Software\Orvane
+// Test\ComServers, with the current directory of the call as its data;
 // DllUnregisterServer deletes it. With OV_COM_FAIL=1 in the environment
 // both fail. Built three ways: plain, importing a DLL that must sit beside
 // it (OV_COM_WITH_DEP), and without DllUnregisterServer
@@ -13,14 +12,13 @@
 namespace {
 
 const wchar_t kKey[] = L"Software\\Orvane Test\\ComServers";
-HMODULE gSelf = nullptr;
-
 std::wstring OwnName()
 {
+   HMODULE self = nullptr;
    wchar_t path[MAX_PATH] = {};
-   GetModuleFileNameW(gSelf, path, MAX_PATH);
-   const std::wstring full = path;
-   return full.substr(full.find_last_of(L'\\') + 1);
+   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, kKey, &self);
+   GetModuleFileNameW(self, path, MAX_PATH);
+   return wcsrchr(path, L'\\') + 1;
 }
 
 bool Failing()
@@ -35,28 +33,14 @@ bool Failing()
 extern "C" __declspec(dllimport) int OvComDepAnswer();
 #endif
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void *)
-{
-   if (reason == DLL_PROCESS_ATTACH) {
-      gSelf = self;
-   }
-   return TRUE;
-}
-
 extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer()
 {
 #ifdef OV_COM_WITH_DEP
-   if (OvComDepAnswer() != 42) {
-      return E_UNEXPECTED;
-   }
+   OvComDepAnswer();
 #endif
-   if (Failing()) {
-      return E_FAIL;
-   }
    wchar_t cwd[MAX_PATH] = {};
    const DWORD n = GetCurrentDirectoryW(MAX_PATH, cwd);
-   return RegSetKeyValueW(HKEY_CURRENT_USER, kKey, OwnName().c_str(), REG_SZ, cwd,
-                          (n + 1) * sizeof(wchar_t)) == ERROR_SUCCESS
+   return !Failing() && RegSetKeyValueW(HKEY_CURRENT_USER, kKey, OwnName().c_str(), REG_SZ, cwd, (n + 1) * 2) == 0
              ? S_OK
              : E_FAIL;
 }
@@ -64,10 +48,6 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer()
 #ifndef OV_COM_NO_UNREGISTER
 extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer()
 {
-   if (Failing()) {
-      return E_FAIL;
-   }
-   return RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, OwnName().c_str()) == ERROR_SUCCESS ? S_OK
-                                                                                          : E_FAIL;
+   return !Failing() && RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, OwnName().c_str()) == 0 ? S_OK : E_FAIL;
 }
 #endif

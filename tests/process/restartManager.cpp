@@ -1,40 +1,27 @@
 // A stand-in Rstrtmgr.dll for the stop-services tests (Wine's Restart
-// Manager answers success and stops nothing). Every call appends one line
-// to the file named by OV_RM_RECORD; the call named by OV_RM_FAIL fails
-// with error 1235 (ERROR_REQUEST_ABORTED) as its result and last error.
+// Manager answers success and stops nothing). Every call appends its name,
+// its arguments and "|" to the variable OV_RM_CALLS of the environment it
+// shares with the test; the call named by OV_RM_FAIL fails with error 1235
+// (ERROR_REQUEST_ABORTED) as its result and last error.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
 
-const DWORD kFailure = 1235;
-const DWORD kSession = 7;
-
 std::wstring Env(const wchar_t *name)
 {
-   wchar_t value[MAX_PATH] = {};
-   const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
-   return n < MAX_PATH ? std::wstring(value, n) : std::wstring();
+   wchar_t value[1024] = {};
+   const DWORD n = GetEnvironmentVariableW(name, value, 1024);
+   return n < 1024 ? std::wstring(value, n) : std::wstring();
 }
 
-void Record(const std::wstring &line)
+DWORD Record(const wchar_t *call, const std::wstring &rest)
 {
-   const std::wstring file = Env(L"OV_RM_RECORD");
-   if (FILE *out = file.empty() ? nullptr : _wfopen(file.c_str(), L"ab")) {
-      fputws((line + L"\n").c_str(), out);
-      fclose(out);
-   }
-}
-
-DWORD Result(const wchar_t *call)
-{
-   if (Env(L"OV_RM_FAIL") == call) {
-      SetLastError(kFailure);
-      return kFailure;
-   }
-   return ERROR_SUCCESS;
+   SetEnvironmentVariableW(L"OV_RM_CALLS", (Env(L"OV_RM_CALLS") + call + rest + L"|").c_str());
+   const DWORD rc = Env(L"OV_RM_FAIL") == call ? 1235 : ERROR_SUCCESS;
+   SetLastError(rc);
+   return rc;
 }
 
 }  // namespace
@@ -43,40 +30,31 @@ extern "C" {
 
 __declspec(dllexport) DWORD WINAPI RmStartSession(DWORD *session, DWORD flags, wchar_t *key)
 {
-   Record(L"RmStartSession flags " + std::to_wstring(flags) + L" key '" + key + L"'");
-   const DWORD rc = Result(L"RmStartSession");
-   if (rc == ERROR_SUCCESS) {
-      *session = kSession;
-      wcscpy(key, L"0123456789abcdef0123456789abcdef");
-   }
+   const DWORD rc = Record(L"RmStartSession", L" flags " + std::to_wstring(flags) + L" key '" + key + L"'");
+   *session = rc == ERROR_SUCCESS ? 7 : *session;
    return rc;
 }
 
-__declspec(dllexport) DWORD WINAPI RmRegisterResources(DWORD session, UINT files, const wchar_t **,
-                                                       UINT applications, void *, UINT services,
-                                                       const wchar_t **serviceNames)
+__declspec(dllexport) DWORD WINAPI RmRegisterResources(DWORD session, UINT files, const wchar_t **, UINT apps, void *,
+                                                       UINT services, const wchar_t **names)
 {
-   std::wstring line = L"RmRegisterResources session " + std::to_wstring(session) + L" files " +
-                       std::to_wstring(files) + L" applications " + std::to_wstring(applications) +
-                       L" services";
+   std::wstring line = L" session " + std::to_wstring(session) + L" files " + std::to_wstring(files) +
+                       L" applications " + std::to_wstring(apps) + L" services";
    for (UINT i = 0; i < services; i++) {
-      line += L" '" + std::wstring(serviceNames[i]) + L"'";
+      line += L" '" + std::wstring(names[i]) + L"'";
    }
-   Record(line);
-   return Result(L"RmRegisterResources");
+   return Record(L"RmRegisterResources", line);
 }
 
 __declspec(dllexport) DWORD WINAPI RmShutdown(DWORD session, ULONG flags, void *callback)
 {
-   Record(L"RmShutdown session " + std::to_wstring(session) + L" flags " + std::to_wstring(flags) +
-          (callback != nullptr ? L" with callback" : L""));
-   return Result(L"RmShutdown");
+   return Record(L"RmShutdown", L" session " + std::to_wstring(session) + L" flags " + std::to_wstring(flags) +
+                                   (callback != nullptr ? L" with callback" : L""));
 }
 
 __declspec(dllexport) DWORD WINAPI RmEndSession(DWORD session)
 {
-   Record(L"RmEndSession session " + std::to_wstring(session));
-   return Result(L"RmEndSession");
+   return Record(L"RmEndSession", L" session " + std::to_wstring(session));
 }
 
 }  // extern "C"

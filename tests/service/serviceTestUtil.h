@@ -1,13 +1,14 @@
-// What the service and driver tests share: the project's test service and
+// What the process, service and driver tests share: copies of ov_sleeper
+// started under the names a case needs, the project's test service and
 // drivers copied onto drive C (the SCM cannot start programs by their host
-// path), services named after the test process and removed afterwards, and
-// transcripts compared with '*' standing for the rest of a line.
+// path), and services named after the test run and removed afterwards.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,16 +16,44 @@ namespace servicetest {
 
 using Lines = std::vector<std::string>;
 
-// A copy of a program built in the host tree at `dest` (created folders
-// included); the destination path.
+// A file of the build tree (a Unix path) as Wine reaches it.
+inline std::wstring BuiltFile(const std::string &unixPath)
+{
+   std::wstring host = L"\\\\?\\unix" + std::wstring(unixPath.begin(), unixPath.end());
+   std::replace(host.begin(), host.end(), L'/', L'\\');
+   return host;
+}
+
+// A copy of ov_sleeper at `path`, started with `tail` on its command line
+// after the wait and the exit code; ended and waited for when it goes.
+struct Sleeper {
+   explicit Sleeper(const std::wstring &path, const std::wstring &tail = L"")
+   {
+      std::wstring line = L"\"" + path + L"\" 60000 0" + tail;
+      STARTUPINFOW si = {};
+      si.cb = sizeof si;
+      EXPECT_TRUE(CopyFileW(BuiltFile(OV_SLEEPER_EXE).c_str(), path.c_str(), FALSE) &&
+                  CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi) &&
+                  CloseHandle(pi.hThread))
+         << line;
+   }
+   ~Sleeper()
+   {
+      TerminateProcess(pi.hProcess, 1);
+      WaitForSingleObject(pi.hProcess, 5000);
+      CloseHandle(pi.hProcess);
+   }
+   bool EndsWithin(DWORD ms) const { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+
+   PROCESS_INFORMATION pi = {};
+};
+
+// A copy of a file of the build tree at `dest`, its folder made; the
+// destination.
 inline std::wstring CopyIn(const char *hostPath, const std::wstring &dest)
 {
-   std::wstring host = L"\\\\?\\unix";
-   for (const char *p = hostPath; *p != '\0'; p++) {
-      host += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-   }
    CreateDirectoryW(dest.substr(0, dest.rfind(L'\\')).c_str(), nullptr);
-   EXPECT_TRUE(CopyFileW(host.c_str(), dest.c_str(), FALSE)) << "copy of " << hostPath;
+   EXPECT_TRUE(CopyFileW(BuiltFile(hostPath).c_str(), dest.c_str(), FALSE)) << hostPath;
    return dest;
 }
 
@@ -49,14 +78,21 @@ inline DWORD State(const std::string &name, DWORD control = 0)
    return service != nullptr && ok ? status.dwCurrentState : 0;
 }
 
+// Whether the service reaches `state` within `ms`.
+inline bool Await(const std::string &name, DWORD state, DWORD ms = 10000)
+{
+   for (DWORD waited = 0; State(name) != state && waited < ms; waited += 100) {
+      Sleep(100);
+   }
+   return State(name) == state;
+}
+
 // Removes the named service when the test ends, stopping it first.
-class ServiceGuard {
-public:
-   explicit ServiceGuard(std::string name) : name_(std::move(name)) {}
+struct ServiceGuard {
    ~ServiceGuard()
    {
       SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-      SC_HANDLE service = OpenServiceA(scm, name_.c_str(), SERVICE_ALL_ACCESS);
+      SC_HANDLE service = OpenServiceA(scm, name.c_str(), SERVICE_ALL_ACCESS);
       SERVICE_STATUS status = {};
       if (service != nullptr) {
          ControlService(service, SERVICE_CONTROL_STOP, &status);
@@ -65,24 +101,12 @@ public:
       }
       CloseServiceHandle(scm);
    }
-   ServiceGuard(const ServiceGuard &) = delete;
-   ServiceGuard &operator=(const ServiceGuard &) = delete;
-   const std::string &name() const { return name_; }
-
-private:
-   std::string name_;
+   const std::string name;
 };
 
-// Lines equal, or equal up to a '*' that ends the expected line.
-inline void ExpectTranscript(const Lines &want, Lines got)
+inline size_t Count(const Lines &lines, const std::string &line)
 {
-   for (size_t i = 0; i < want.size() && i < got.size(); i++) {
-      const std::string &w = want[i];
-      if (!w.empty() && w.back() == '*' && got[i].compare(0, w.size() - 1, w, 0, w.size() - 1) == 0) {
-         got[i] = w;
-      }
-   }
-   EXPECT_EQ(want, got);
+   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
 }  // namespace servicetest
