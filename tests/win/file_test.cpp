@@ -142,6 +142,8 @@ TEST(FileUtil, DeleteFileWithRetriesAndRestartFallback)
       CloseHandle(file);
       image != nullptr && FreeLibrary(image);
    }
+   // Other tests expect the maker's key without the reboot requests made here.
+   RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvane, Inc.\\NeedReboot");
 }
 
 namespace {
