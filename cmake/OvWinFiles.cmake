@@ -1,14 +1,5 @@
-# Programs the tests of the file and install-location actions need: a
-# process that holds a file open, and the tree delete of the benchmark
-# (bench/bench_delete.sh), which the symbolic-link test drives as well.
-add_executable(file_holder "${PROJECT_SOURCE_DIR}/tests/win/files/fileHolder.cpp")
-target_link_options(file_holder PRIVATE -municode ${OV_STATIC_RUNTIME})
-ov_warnings(file_holder)
-add_dependencies(win_tests file_holder)
-add_dependencies(msi_tests file_holder)
-target_compile_definitions(win_tests PRIVATE "OV_FILE_HOLDER_EXE=\"$<TARGET_FILE:file_holder>\"")
-target_compile_definitions(msi_tests PRIVATE "OV_FILE_HOLDER_EXE=\"$<TARGET_FILE:file_holder>\"")
-
+# The tree delete of the benchmark (bench/bench_delete.sh), which the
+# symbolic-link and restart tests drive as well.
 add_executable(bench_delete "${PROJECT_SOURCE_DIR}/bench/bench_delete.cpp")
 target_link_libraries(bench_delete PRIVATE ovcore)
 target_link_options(bench_delete PRIVATE -municode ${OV_STATIC_RUNTIME})
@@ -18,13 +9,13 @@ ov_warnings(bench_delete)
 # of the same scratch folder: the delete must stop at it and leave the
 # sibling's files alone.
 add_test(NAME safe_delete_symlink
-   COMMAND bash "${PROJECT_SOURCE_DIR}/tests/win/files/symlink_test.sh"
+   COMMAND bash "${PROJECT_SOURCE_DIR}/tests/win/files/delete_test.sh" symlink
       "$<TARGET_FILE:bench_delete>" "${OV_WINEPREFIX}")
 set_tests_properties(safe_delete_symlink PROPERTIES TIMEOUT 120)
 
-# Deletion at the next restart, in a prefix of its own that the test
-# restarts.
+# Deletion at the next restart (of bench_delete's own running file), in a
+# prefix of its own that the test restarts.
 add_test(NAME delete_at_restart
-   COMMAND bash "${PROJECT_SOURCE_DIR}/tests/win/files/restart_test.sh"
-      "$<TARGET_FILE:bench_delete>" "$<TARGET_FILE:file_holder>" "${CMAKE_BINARY_DIR}/restart-prefix")
+   COMMAND bash "${PROJECT_SOURCE_DIR}/tests/win/files/delete_test.sh" restart
+      "$<TARGET_FILE:bench_delete>" "${CMAKE_BINARY_DIR}/restart-prefix")
 set_tests_properties(delete_at_restart PROPERTIES TIMEOUT 300)
