@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/log.h"
@@ -19,11 +20,9 @@ namespace win32utest {
 
 // é (2 UTF-8 bytes, 1 unit), € (3 bytes, 1 unit), 😀 (4 bytes, 2 units).
 const char kE[] = "\xC3\xA9";
-const char kEuro[] = "\xE2\x82\xAC";
 const char kSmile[] = "\xF0\x9F\x98\x80";
-const std::string kMixed = std::string(kE) + kEuro + kSmile;
+const std::string kMixed = std::string(kE) + "\xE2\x82\xAC" + kSmile;
 
-constexpr int kPanicExitCode = -1;   // how Util_Panic ends the process
 // errno and last-error values no function under test sets by itself.
 constexpr int kErrnoSentinel = EDOM;
 constexpr DWORD kLastErrorSentinel = 0xBEEF;
@@ -38,28 +37,22 @@ inline void SetSentinels()
 inline std::wstring Wide(const std::string &s)
 {
    std::wstring w(s.size(), L'\0');
-   int n = s.empty() ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
-                                               int(s.size()), &w[0], int(w.size()));
-   EXPECT_TRUE(s.empty() || n > 0) << "test data is not UTF-8";
-   return w.substr(0, n > 0 ? n : 0);
+   // Not called for empty text, which would set the last error.
+   w.resize(s.empty() ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), int(s.size()), &w[0],
+                                                int(w.size())));
+   EXPECT_EQ(s.empty(), w.empty()) << "test data is not UTF-8";
+   return w;
 }
 
 inline std::string Utf8(const std::wstring &w)
 {
    std::string s(w.size() * 3, '\0');
-   int n = w.empty() ? 0 : WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0],
-                                               int(s.size()), nullptr, nullptr);
-   return s.substr(0, n > 0 ? n : 0);
+   s.resize(w.empty() ? 0 : WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], int(s.size()), nullptr,
+                                                nullptr));
+   return s;
 }
 
 inline std::string Str(long long value) { return std::to_string(value); }
-
-inline std::wstring EnvVar(const wchar_t *name)
-{
-   std::vector<wchar_t> buf(32768);
-   DWORD n = GetEnvironmentVariableW(name, buf.data(), static_cast<DWORD>(buf.size()));
-   return std::wstring(buf.data(), n < buf.size() ? n : 0);
-}
 
 inline std::wstring LongForm(const std::wstring &path) { return L"\\\\?\\" + path; }
 
@@ -78,8 +71,7 @@ public:
       wchar_t temp[MAX_PATH + 1];
       DWORD n = GetTempPathW(MAX_PATH + 1, temp);
       const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
-      path_ = std::wstring(temp, n <= MAX_PATH ? n : 0) + L"ovtest-" + Wide(test->name()) +
-              Wide(kMixed) + suffix;
+      path_ = std::wstring(temp, n <= MAX_PATH ? n : 0) + L"ovtest-" + Wide(test->name()) + Wide(kMixed) + suffix;
       Remove();
       EXPECT_TRUE(CreateDirectoryW(LongForm(path_).c_str(), nullptr));
    }
@@ -127,8 +119,7 @@ public:
       wchar_t temp[MAX_PATH + 1];
       const size_t n = GetTempPathW(MAX_PATH + 1, temp);
       // The log takes its file name relative to the temporary folder.
-      Inst_SetupLogging("win_tests", kTag, (Utf8(dir_.wide().substr(n)) + "\\capture.log").c_str(),
-                        nullptr);
+      Inst_SetupLogging("win_tests", kTag, (Utf8(dir_.wide().substr(n)) + "\\capture.log").c_str(), nullptr);
    }
    ~LogCapture() { Take(); }
    LogCapture(const LogCapture &) = delete;
@@ -137,10 +128,9 @@ public:
    std::vector<std::string> Take()
    {
       std::vector<std::string> lines;
-      if (!open_) {
+      if (!std::exchange(open_, false)) {
          return lines;
       }
-      open_ = false;
       Inst_EndLogging();
       const std::string bytes = ReadWholeFile(dir_.wide() + L"\\capture.log");
       const std::string tag = std::string("| ") + kTag + "| ";
@@ -152,17 +142,6 @@ public:
          }
       }
       return lines;
-   }
-   // The texts of the lines at one level.
-   std::vector<std::string> Texts(const char *level)
-   {
-      std::vector<std::string> texts;
-      for (const std::string &line : Take()) {
-         if (line.compare(0, 2, level) == 0) {
-            texts.push_back(line.substr(3));
-         }
-      }
-      return texts;
    }
 
 private:
@@ -181,15 +160,40 @@ inline size_t CountOf(const std::string &text, const std::string &needle)
    return count;
 }
 
-// What a call gave, with the errno and last error it left.
-template <typename Call>
-std::string Outcome(Call call)
+// HKCU (or HKLM)\Software\OvTest\scratch, emptied first and removed afterwards.
+struct ScratchKey {
+   explicit ScratchKey(HKEY r = HKEY_CURRENT_USER) : root(r)
+   {
+      RegDeleteTreeW(root, Wide(path).c_str());
+      RegCreateKeyExW(root, Wide(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+   }
+   ~ScratchKey()
+   {
+      RegCloseKey(key);
+      RegDeleteTreeW(root, Wide(path).c_str());
+   }
+   std::string Sub(const std::string &name) const { return path + "\\" + name; }
+   // Creates `sub` and, unless `type` is REG_NONE (0), stores exactly these bytes as its value `name`;
+   // the value is removed first either way.
+   void Put(const std::wstring &sub, const wchar_t *name = L"", DWORD type = 0, const std::string &data = "") const
+   {
+      HKEY h;
+      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr));
+      RegDeleteValueW(h, name);
+      type == REG_NONE ||
+         RegSetValueExW(h, name, 0, type, reinterpret_cast<const BYTE *>(data.data()), DWORD(data.size()));
+      RegCloseKey(h);
+   }
+
+   const HKEY root;
+   const std::string path = "Software\\OvTest\\scratch";
+   HKEY key = nullptr;
+};
+
+// The bytes of a wide text, as the registry stores them.
+inline std::string Bytes(const std::wstring &w)
 {
-   SetSentinels();
-   std::string value = call();
-   int err = errno;
-   DWORD lastError = GetLastError();
-   return value + ", errno " + Str(err) + ", last error " + Str(lastError);
+   return std::string(reinterpret_cast<const char *>(w.data()), w.size() * sizeof(wchar_t));
 }
 
 }  // namespace win32utest
