@@ -53,15 +53,13 @@ fuzz: build
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(BUILD)/fuzz
 
 bench: build
-	$(BUILD)/bench/bench_format
-	$(BUILD)/bench/bench_codeset
-	$(BUILD)/bench/bench_log
+	$(BUILD)/bench/bench_core
 	@$(MAKE) --no-print-directory bench-callgrind
 
 # Instructions per formatted log line under callgrind: repeatable on a busy
 # machine, where the timings above are not.
 bench-callgrind: build
-	bash bench/callgrind.sh $(BUILD)/bench/callgrind_format
+	bash bench/callgrind.sh $(BUILD)/bench/bench_core
 
 clean:
 	rm -rf $(BUILD)

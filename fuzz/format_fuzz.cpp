@@ -8,26 +8,25 @@
 
 #include "tests/unit/formatDiffer.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+   using namespace formattest;
    // Past its end the input reads as zeros, so that every input makes a
    // case; the cut sizes are seeded from the whole input.
    const uint8_t *p = data, *end = data + size;
-   uint64_t seed = 0;
-   for (size_t i = 0; i < size; i++) {
-      seed = seed * 1099511628211u ^ data[i];
-   }
-   formattest::Differ df{[&p, end](int n) {
-                            uint64_t v = 0;
-                            while (n-- > 0) {
-                               v = v << 8 | (p < end ? *p++ : 0);
-                            }
-                            return v;
-                         },
-                         [](const std::string &what) {
-                            fprintf(stderr, "\n*** mismatch: %s\n", what.c_str());
-                            abort();
-                         },
-                         seed};
-   formattest::RandomCase(df);
+   auto next = [&p, end](int n) {
+      uint64_t v = 0;
+      while (n-- > 0) {
+         v = v << 8 | (p < end ? *p++ : 0);
+      }
+      return v;
+   };
+   auto fail = [](const std::string &what) {
+      fprintf(stderr, "\n*** mismatch: %s\n", what.c_str());
+      abort();
+   };
+   Differ df{next, fail, std::mt19937_64(std::hash<std::string>()(std::string(data, data + size)))};
+   static void (*const kFamilies[])(Differ &) = {RandomInteger, RandomFloat, RandomStringAndChar};
+   df.Pick(kFamilies)(df);
    return 0;
 }

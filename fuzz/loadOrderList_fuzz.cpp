@@ -8,9 +8,9 @@
 // byte 1; bit 1: the reference likewise, by byte 2), bytes 3-6 the tag,
 // 7-10 the reference, the rest the value.
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "common/loadOrderList.h"
@@ -27,36 +27,27 @@ void Check(bool ok, const char *what)
    }
 }
 
-uint32_t Word(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-
-// The edit on a copy against the expected words: the listed tags after the
-// edit, the words behind them as they were (the freed one cleared).
+// The edit on a copy against the model: the listed tags after the edit, the
+// words behind them as they were (the freed one cleared); an edit without
+// room, or the removal of an unlisted tag, changes nothing.
 void Edit(const Words &before, uint32_t tag, uint32_t reference, bool insert)
 {
-   Words got = before;
+   Words got = before, want = before;
    const LoadOrderEdit result = insert ? LoadOrderList_Insert(got.data(), got.size(), tag, reference)
                                        : LoadOrderList_Remove(got.data(), got.size(), tag);
-   const size_t spare = insert ? 1 : 0;
-   if (before.size() <= spare || before[0] > before.size() - 1 - spare) {
-      Check(result == LoadOrderEdit::NoRoom && got == before, "an edit without room");
-      return;
+   LoadOrderEdit expected = LoadOrderEdit::NoRoom;
+   if (before.size() > size_t(insert) && before[0] <= before.size() - 1 - insert) {
+      Words tags(before.begin() + 1, before.begin() + 1 + before[0]);
+      auto at = std::find(tags.begin(), tags.end(), insert ? reference : tag);
+      expected = insert || at != tags.end() ? LoadOrderEdit::Done : LoadOrderEdit::NotListed;
+      if (expected == LoadOrderEdit::Done) {
+         insert ? void(tags.insert(at == tags.end() ? at : at + 1, tag)) : void(tags.erase(at));
+         want[before[0]] = 0;   // the word a removal frees; an insertion overwrites it
+         want[0] = uint32_t(tags.size());
+         std::copy(tags.begin(), tags.end(), want.begin() + 1);
+      }
    }
-   Words tags(before.begin() + 1, before.begin() + 1 + before[0]);
-   auto at = std::find(tags.begin(), tags.end(), insert ? reference : tag);
-   if (insert) {
-      tags.insert(at == tags.end() ? at : at + 1, tag);
-   } else if (at == tags.end()) {
-      Check(result == LoadOrderEdit::NotListed && got == before, "removal of an unlisted tag");
-      return;
-   } else {
-      tags.erase(at);
-   }
-   Words want = {uint32_t(tags.size())};
-   want.insert(want.end(), tags.begin(), tags.end());
-   want.resize(before.size(), 0);   // a removal clears the freed word
-   const size_t behind = 1 + before[0] + spare;   // the first word no edit may touch
-   std::copy(before.begin() + behind, before.end(), want.begin() + behind);
-   Check(result == LoadOrderEdit::Done && got == want, insert ? "insertion" : "removal");
+   Check(result == expected && got == want, insert ? "insertion" : "removal");
 }
 
 }  // namespace
@@ -69,25 +60,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
    const std::vector<uint8_t> value(data + 11, data + size);   // exactly its bytes
    const uint32_t length = uint32_t(value.size());
    const LoadOrderValidation v = LoadOrderList_Validate(value.data(), length);
+   // The words, and a spare one behind them, as the installer reads the list to insert.
+   Words words(length / 4 + 1);
+   std::copy(value.begin(), value.begin() + length / 4 * 4, reinterpret_cast<uint8_t *>(words.data()));
    const bool lengthOk = length >= 4 && length % 4 == 0;
-   Check(LoadOrderList_IsLengthValid(length) == lengthOk, "length check");
-   Check(lengthOk || v.result == LoadOrderCheck::MalformedLength, "a bad length passed");
-   Check(!lengthOk || (v.count == Word(value.data()) && v.expected == length / 4 - 1 &&
-                       (v.result == LoadOrderCheck::Valid) == (v.count == v.expected)),
-         "count, expected count or validity");
-
-   Words words(value.size() / 4);
-   for (size_t i = 0; i < words.size(); i++) {
-      words[i] = Word(&value[4 * i]);
-   }
-   uint32_t tag = Word(data + 3), reference = Word(data + 7);
-   if (words.size() > 1) {
-      tag = data[0] & 1 ? words[1 + data[1] % (words.size() - 1)] : tag;
-      reference = data[0] & 2 ? words[1 + data[2] % (words.size() - 1)] : reference;
-   }
-   Edit(words, tag, reference, false);
+   Check(LoadOrderList_IsLengthValid(length) == lengthOk &&
+            (lengthOk ? v.count == words[0] && v.expected == length / 4 - 1 &&
+                           (v.result == LoadOrderCheck::Valid) == (v.count == v.expected)
+                      : v.result == LoadOrderCheck::MalformedLength),
+         "length, count, expected count or validity");
+   uint32_t tag, reference;
+   memcpy(&tag, data + 3, 4);
+   memcpy(&reference, data + 7, 4);
+   tag = data[0] & 1 && words.size() > 2 ? words[1 + data[1] % (words.size() - 2)] : tag;
+   reference = data[0] & 2 && words.size() > 2 ? words[1 + data[2] % (words.size() - 2)] : reference;
    Edit(words, tag, reference, true);
-   words.push_back(data[0]);   // a spare word, as the installer reads the list to insert
+   words.pop_back();
+   Edit(words, tag, reference, false);
    Edit(words, tag, reference, true);
    return 0;
 }

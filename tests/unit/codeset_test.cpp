@@ -1,30 +1,28 @@
-// Conversions through ICU and through the built-in converters. The switch
-// only ever turns ICU off, so each converter is reached through its internal
-// entry point, and the switch is tested in a child process.
+// Conversions through the built-in converters and through ICU, the byte
+// buffer behind them and the Unicode functions over them. The switch only
+// ever turns ICU off, so each converter is reached through its internal
+// entry point.
+// fuzz/codeset_fuzz holds the two converters to each other on any input;
+// here are the edges, written out.
 #include "lib/misc/codeset.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
+#include "lib/misc/byteBuffer.h"
 #include "lib/misc/codesetInternal.h"
-#include "tests/unit/formatTestUtil.h"
+#include "lib/unicode/unicodeSimpleBase.h"
+#include "lib/unicode/unicodeSimpleOperations.h"
+#include "tests/unit/formatDiffer.h"
 
 using formattest::Le;
 
 namespace {
 
-typedef decltype(&CodeSet_Convert) ConvertFn;
-typedef decltype(&CodeSet_Utf8ToUtf16le) StrictFn;
-
-const std::string kFailed = "<failed>";
+const std::string kFailed = "<failed>", kSub = "\xEF\xBF\xBD";
 
 // The result as bytes, or kFailed; every result ends in four zero bytes,
 // and a failure leaves no buffer.
@@ -36,220 +34,172 @@ std::string Take(bool ok, char *out, size_t size)
    return r;
 }
 
-std::string Conv(ConvertFn f, const char *from, const std::string &in, const char *to, int mode)
+// One conversion by name and what it must give; from an odd address too,
+// which must not matter.
+struct Case { const char *from; std::string in; const char *to; int mode; std::string out; };
+
+void ExpectCases(decltype(&CodeSet_Convert) f, const std::vector<Case> &cases)
 {
-   char *out = reinterpret_cast<char *>(&out);   // must be reset
-   size_t size = 0;
-   bool ok = f(from, in.data(), in.size(), to, mode, &out, &size);
-   return Take(ok, out, size);
-}
-
-
-// A converter (modes 0 to 2), or a pair of strict functions (mode 0); the
-// ICU ones where ICU is present (always natively).
-struct Path { const char *name; bool icu; ConvertFn convert; StrictFn toUtf16, toUtf8; };
-
-std::vector<Path> Paths(bool convertersOnly)
-{
-   std::vector<Path> p;
-   for (const Path &q : {Path{"Builtin", false, CodeSetBuiltinConvert, nullptr, nullptr},
-                         Path{"IcuConverter", true, CodeSetIcuConvert, nullptr, nullptr},
-                         Path{"Public", false, nullptr, CodeSet_Utf8ToUtf16le, CodeSet_Utf16leToUtf8},
-                         Path{"IcuDirect", true, nullptr, CodeSetIcuUtf8ToUtf16le,
-                              CodeSetIcuUtf16leToUtf8}}) {
-      (q.icu && !CodeSetIcuAvailable()) || (convertersOnly && !q.convert) ? void() : p.push_back(q);
+   for (const Case &c : cases) {
+      const std::string shifted = "#" + c.in;
+      for (const char *at : {c.in.data(), shifted.data() + 1}) {
+         char *out = reinterpret_cast<char *>(&out);   // must be reset
+         size_t size = 0;
+         const bool ok = f(c.from, at, c.in.size(), c.to, c.mode, &out, &size);
+         EXPECT_EQ(c.out, Take(ok, out, size)) << (c.from ? c.from : "null") << " " << c.in << " " << c.mode;
+      }
    }
-   return p;
 }
-
-void PrintTo(const Path &p, std::ostream *os) { *os << p.name; }
 
 // Each sequence length at its bounds; a break inside and right after a
 // sixteen-byte block; text past the ICU path's stack buffer.
-struct Valid { const char *label; std::string utf8; std::u16string utf16; };
-const Valid kValid[] = {
-   {"empty", "", u""},
-   {"embedded NUL", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-   {"U+007F U+0080 U+07FF", "\x7F\xC2\x80\xDF\xBF", u"\u007F\u0080\u07FF"},
-   {"U+0800 U+D7FF U+E000 U+FFFF", "\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF",
-    u"\u0800\uD7FF\uE000\uFFFF"},
-   {"U+10000 U+10FFFF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", u"\U00010000\U0010FFFF"},
-   {"non-ASCII at byte 15", "0123456789abcde\xC3\xA9xyz", u"0123456789abcde\u00E9xyz"},
-   {"non-ASCII at byte 16", "0123456789abcdef\xE2\x82\xAC", u"0123456789abcdef\u20AC"},
-   {"long, a pair at the end", std::string(5000, 'q') + "\xF0\x9F\x98\x80",
-    std::u16string(5000, u'q') + u"\U0001F600"}};
+const struct { std::string utf8; std::u16string utf16; } kValid[] = {
+   {"\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+    u"\u007F\u0080\u07FF\u0800\uD7FF\uE000\uFFFF\U00010000\U0010FFFF"},
+   {"0123456789abcde\xC3\xA9xyz0123456789ab\xE2\x82\xAC", u"0123456789abcde\u00E9xyz0123456789ab\u20AC"},
+   {std::string(5000, 'q') + "\xF0\x9F\x98\x80" + std::string("a\0b", 3),
+    std::u16string(5000, u'q') + u"\U0001F600" + std::u16string(u"a\0b", 3)}};
 
 // Invalid input and what modes 1 and 2 make of it: each ill-formed piece
 // (the longest start of a valid sequence, else one byte) becomes one
-// U+FFFD, or nothing.
+// U+FFFD, or nothing. UTF-8: a lone continuation; overlong; a surrogate;
+// past U+10FFFF; bytes never valid; cut before a lead and by the end; in a
+// block. UTF-16: a lone lead before a non-trail and at the end; a lone
+// trail; a pair reversed; an odd length; a lone lead after a block.
 template <typename Text>
-struct Invalid { const char *label; std::string bytes; Text substituted, skipped; };
+struct Invalid { std::string bytes; Text substituted, skipped; };
 const Invalid<std::u16string> kInvalidUtf8[] = {
-   {"lone continuation", "a\x80z", u"a\uFFFDz", u"az"},
-   {"overlong C0 80", "a\xC0\x80", u"a\uFFFD\uFFFD", u"a"},
-   {"overlong E0 80 80", "\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD", u""},
-   {"overlong F0 80 80 80", "\xF0\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", u""},
-   {"lone surrogate ED A0 80", "\xED\xA0\x80z", u"\uFFFD\uFFFD\uFFFDz", u"z"},
-   {"past U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", u""},
-   {"F5, FE and FF", "\xF5\x80\xFE\xFF" "b", u"\uFFFD\uFFFD\uFFFD\uFFFDb", u"b"},
-   {"truncated at the end", "a\xF0\x9F\x98", u"a\uFFFD", u"a"},
-   {"truncated before a lead", "\xE2\x82\xC3\xA9", u"\uFFFD\u00E9", u"\u00E9"},
-   {"bad byte in a block", "0123456\x80" "89abcdefghij", u"0123456\uFFFD" u"89abcdefghij",
-    u"0123456" u"89abcdefghij"}};
-const std::string kSub = "\xEF\xBF\xBD";
+   {"a\x80z\xC0\x80", u"a\uFFFDz\uFFFD\uFFFD", u"az"},
+   {"\xE2\x82\xC3\xA9\xF0\x9F\x98", u"\uFFFD\u00E9\uFFFD", u"\u00E9"},
+   {"\xE0\x80\x80\xED\xA0\x80z", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDz", u"z"},
+   {"\xF4\x90\x80\x80\xF5\xFE\xFF", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", u""},
+   {"0123456\x80" "89abcdef", u"0123456\uFFFD" u"89abcdef", u"0123456" u"89abcdef"}};
 const Invalid<std::string> kInvalidUtf16[] = {
-   {"lone lead at the end", Le(u"a") + "\x3D\xD8", "a" + kSub, "a"},
-   {"lead before a non-trail", "\x3D\xD8" + Le(u"A"), kSub + "A", "A"},
-   {"lone trail", std::string("\x00\xDC", 2) + Le(u"b"), kSub + "b", "b"},
-   {"pair reversed", std::string("\x00\xDE\x3D\xD8", 4), kSub + kSub, ""},
-   {"odd length", Le(u"A") + "B", "A" + kSub, "A"},
-   {"lone lead after a block", Le(u"0123456789abcdefgh") + "\x3D\xD8" + Le(u"xy"),
-    "0123456789abcdefgh" + kSub + "xy", "0123456789abcdefghxy"}};
+   {"\x3D\xD8" + Le(u"A") + "\x3D\xD8", kSub + "A" + kSub, "A"},
+   {std::string("\x00\xDC\x00\xDE\x3D\xD8", 6), kSub + kSub + kSub, ""}, {Le(u"A") + "B", "A" + kSub, "A"},
+   {Le(u"0123456789abcdefgh") + "\x3D\xD8" + Le(u"xy"), "0123456789abcdefgh" + kSub + "xy", "0123456789abcdefghxy"}};
 
-class ConvertPath : public testing::TestWithParam<Path> {
-protected:
-   std::string Once(bool to16, const char *in, size_t n, int mode)
-   {
-      const Path &p = GetParam();
-      char *out = nullptr;
-      size_t size = 0;
-      const char *a = "UTF-8", *b = "UTF-16LE";
-      bool ok = p.convert ? p.convert(to16 ? a : b, in, n, to16 ? b : a, mode, &out, &size)
-                          : (to16 ? p.toUtf16 : p.toUtf8)(in, n, &out, &size);
-      return Take(ok, out, size);
-   }
-   // UTF-16LE also at an odd address, which must not matter.
-   std::string Run(bool to16, const char *in, size_t n, int mode = 0)
-   {
-      std::string r = Once(to16, in, n, mode), shifted = "#" + std::string(in ? in : "", n);
-      EXPECT_TRUE(to16 || r == Once(false, shifted.data() + 1, n, mode)) << "at an odd address";
-      return r;
-   }
-   std::string C(const char *from, const std::string &in, const char *to, int mode)
-   { return Conv(GetParam().convert, from, in, to, mode); }
-};
-
-TEST_P(ConvertPath, ValidTextInEveryModeInvalidTextByMode)
+TEST(Codeset, ValidTextInEveryModeInvalidTextByMode)
 {
-   for (int mode = 0; mode < (GetParam().convert ? 3 : 1); mode++) {
-      SCOPED_TRACE(testing::Message() << "mode " << mode);
-      for (const Valid &v : kValid) {
-         const std::string le = Le(v.utf16);
-         EXPECT_EQ(le, Run(true, v.utf8.data(), v.utf8.size(), mode)) << v.label;
-         EXPECT_EQ(v.utf8, Run(false, le.data(), le.size(), mode)) << v.label;
-         // The validity checks follow the converters.
-         EXPECT_TRUE(CodeSet_IsValidUtf8(v.utf8.data(), v.utf8.size()) &&
-                     CodeSet_IsValidUtf16le(le.data(), le.size())) << v.label;
-      }
-      for (const auto &c : kInvalidUtf8) {
-         EXPECT_EQ(mode == 0 ? kFailed : Le(mode == 1 ? c.substituted : c.skipped),
-                   Run(true, c.bytes.data(), c.bytes.size(), mode)) << c.label;
-         EXPECT_FALSE(CodeSet_IsValidUtf8(c.bytes.data(), c.bytes.size())) << c.label;
-      }
-      for (const auto &c : kInvalidUtf16) {
-         EXPECT_EQ(mode == 0 ? kFailed : mode == 1 ? c.substituted : c.skipped,
-                   Run(false, c.bytes.data(), c.bytes.size(), mode)) << c.label;
-         EXPECT_FALSE(CodeSet_IsValidUtf16le(c.bytes.data(), c.bytes.size())) << c.label;
+   // The strict functions over them are the Unicode functions' doors below;
+   // fuzz/codeset_fuzz holds their ICU path to the built-in converter.
+   for (auto f : {CodeSetBuiltinConvert, CodeSetIcuAvailable() ? CodeSetIcuConvert : CodeSetBuiltinConvert}) {
+      for (int mode = 0; mode < 3; mode++) {
+         std::vector<Case> cases;
+         for (const auto &v : kValid) {
+            cases.push_back({"UTF-8", v.utf8, "UTF-16LE", mode, Le(v.utf16)});
+            cases.push_back({"UTF-16LE", Le(v.utf16), "UTF-8", mode, v.utf8});
+         }
+         for (const auto &c : kInvalidUtf8) {
+            const std::string le = Le(mode == 1 ? c.substituted : c.skipped);
+            cases.push_back({"UTF-8", c.bytes, "UTF-16LE", mode, mode == 0 ? kFailed : le});
+            EXPECT_FALSE(CodeSet_IsValidUtf8(c.bytes.data(), c.bytes.size())) << c.bytes;
+         }
+         for (const auto &c : kInvalidUtf16) {
+            cases.push_back({"UTF-16LE", c.bytes, "UTF-8", mode, mode == 0 ? kFailed : mode == 1 ? c.substituted
+                                                                                                : c.skipped});
+            EXPECT_FALSE(CodeSet_IsValidUtf16le(c.bytes.data(), c.bytes.size())) << c.substituted;
+         }
+         ExpectCases(f, cases);
       }
    }
-   EXPECT_EQ("", Run(true, nullptr, 0)) << "no bytes: the empty text";
-   EXPECT_EQ(kFailed, Run(true, nullptr, 1)) << "a length without bytes";
 }
 
-class ConverterPath : public ConvertPath {};
-
-TEST_P(ConverterPath, NamesArgumentsAndReuse)
+TEST(Codeset, NamesArgumentsReuseAndCodePages)
 {
    // ICU's converters are kept for reuse: neither the start of a sequence
-   // left by a failed conversion nor a mode may stay with them.
-   for (int round = 0; round < 2; round++) {
-      EXPECT_EQ(kFailed, C("UTF-8", "\xE2\x82", "UTF-16LE", 0));
-      EXPECT_EQ(Le(u"\uFFFD"), C("UTF-8", "\xAC", "UTF-16LE", 1));
-      EXPECT_EQ("A", C("UTF-16LE", Le(u"A"), "UTF-8", 2));
-      EXPECT_EQ(kFailed, C("UTF-8", "a\xFF", "UTF-16LE", 0));
+   // left by a failed conversion nor a mode may stay with them. Names in
+   // any case; UTF-8 to UTF-8; the current code page.
+   for (auto f : {CodeSetBuiltinConvert, CodeSetIcuAvailable() ? CodeSetIcuConvert : CodeSetBuiltinConvert}) {
+      ExpectCases(f, {{"UTF-8", "\xE2\x82", "UTF-16LE", 0, kFailed}, {"UTF-8", "\xAC", "UTF-16LE", 1, Le(u"\uFFFD")},
+                      {"UTF-8", "\xAC", "UTF-16LE", 0, kFailed}, {"no-such", "abc", "UTF-16LE", 0, kFailed},
+                      {nullptr, "abc", "UTF-16LE", 0, kFailed}, {"UTF-8", "abc", nullptr, 0, kFailed},
+                      {"UTF-8", "abc", "UTF-16LE", 3, kFailed}, {"UTF-8", "abc", "UTF-16LE", -1, kFailed},
+                      {"utf-8", "\xC3\xA9", "utf16le", 0, Le(u"\u00E9")},
+                      {"UTF-8", "a\xC0\x80", "UTF-8", 1, "a" + kSub + kSub},
+                      {CodeSet_CurrentName(), "abc", "UTF-8", 0, "abc"}});
    }
-   const struct { const char *from, *to; int mode; } bad[] = {
-      {"no-such", "UTF-16LE", 0}, {"UTF-8", "no-such", 0}, {nullptr, "UTF-16LE", 0},
-      {"UTF-8", nullptr, 0}, {"UTF-8", "UTF-16LE", 3}, {"UTF-8", "UTF-16LE", -1}};
-   for (const auto &b : bad) {
-      EXPECT_EQ(kFailed, C(b.from, "abc", b.to, b.mode)) << (b.to ? b.to : "null") << b.mode;
-   }
-   size_t size = 0;
-   EXPECT_FALSE(GetParam().convert("UTF-8", "a", 1, "UTF-16LE", 0, nullptr, &size));
-   EXPECT_EQ(Le(u"\u00E9"), C("utf-8", "\xC3\xA9", "utf16le", 0)) << "any case";
-   EXPECT_EQ(kFailed, C("UTF-8", "a\xC0\x80", "UTF-8", 0)) << "UTF-8 to UTF-8";
-   EXPECT_EQ("a" + kSub + kSub, C("UTF-8", "a\xC0\x80", "UTF-8", 1)) << "UTF-8 to UTF-8";
-   EXPECT_EQ("abc", C(CodeSet_CurrentName(), "abc", "UTF-8", 0)) << "the current code page";
+   // Natively ICU converts code pages; in the Windows tree the built-in
+   // converter, through the system: it maps 1252's undefined 0x81 to U+0081,
+   // refuses U+0101 (in 1252 only by best fit) and skips 932's lone lead
+   // byte 0x82.
 #ifdef _WIN32
    EXPECT_EQ("windows-" + std::to_string(GetACP()), CodeSet_CurrentName());
+   ExpectCases(CodeSetBuiltinConvert,
+               {{"UTF-8", "\xC2\x81", "WINDOWS-1252", 0, "\x81"},
+                {"UTF-8", "x\xC4\x81y", "cp1252", 0, kFailed}, {"UTF-8", "x\xC4\x81y", "cp1252", 1, "x?y"},
+                {"windows-932", "A\x82\xA0\x82" "B", "UTF-16LE", 2, Le(u"A\u3042B")}});
 #else
    EXPECT_STREQ("UTF-8", CodeSet_CurrentName());
+   ExpectCases(CodeSetIcuConvert, {{"UTF-8", "a\xE2\x98\x83", "cp1252", 1, "a\x1A"}});   // ICU's substitution byte
 #endif
+   ExpectCases(CodeSet_Convert, {{"windows-1252", "\xE9\x80", "UTF-8", 0, "\xC3\xA9\xE2\x82\xAC"},
+                                 {"UTF-8", "x\xE2\x98\x83y", "cp1252", 0, kFailed},
+                                 {"UTF-8", "x\xE2\x98\x83y", "cp1252", 2, "xy"},
+                                 {"windows-12a", "a", "UTF-8", 0, kFailed}});
+   // ICU is the default where it is present; where it is not, the switch
+   // to the built-in converters is set.
+   EXPECT_EQ(CodeSetIcuAvailable(), CodeSet_IsUsingIcu());
 }
 
-const auto kName = [](const auto &info) { return std::string(info.param.name); };
-INSTANTIATE_TEST_SUITE_P(Paths, ConvertPath, testing::ValuesIn(Paths(false)), kName);
-INSTANTIATE_TEST_SUITE_P(Paths, ConverterPath, testing::ValuesIn(Paths(true)), kName);
-
-TEST(CodesetDeathTest, DontUseIcuSwitchesToTheBuiltinConverters)
+// A malloc'd result of `bytes` bytes (or up to its NUL), freed.
+std::string Owned(void *p, size_t bytes = std::string::npos)
 {
-   // In a child, as the switch is one-way. Natively only ICU knows 1252.
-   auto child = [] {
-      CodeSet_DontUseIcu();
-      char *out = nullptr;
-      size_t size = 0;
-      bool ok = CodeSet_Utf8ToUtf16le("\xC3\xA9", 2, &out, &size);
-      ok = Take(ok, out, size) == Le(u"\u00E9");
-#ifndef _WIN32
-      ok = ok && Conv(CodeSet_Convert, "windows-1252", "a", "UTF-8", 0) == kFailed;
-#endif
-      exit(!CodeSet_IsUsingIcu() && ok ? 0 : 1);
-   };
-   EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
+   std::string r = bytes == std::string::npos ? static_cast<char *>(p) : std::string(static_cast<char *>(p), bytes);
+   free(p);
+   return r;
 }
 
-#ifndef _WIN32
-TEST(Codeset, IcuIsTheDefaultNativelyAndKnowsCodePages)
+// The wrappers' doors in and out of UTF-8, at their edges: UTF-16 at an
+// odd address is read bytewise, and a zero low byte alone does not end it;
+// by length, a zero unit is kept; the current code page. Then one check
+// per panic text.
+TEST(UnicodeDeathTest, AllocAndEscapeAndOnePerPanicText)
 {
-   EXPECT_TRUE(CodeSet_IsUsingIcu());
-   EXPECT_EQ("\xC3\xA9\xE2\x82\xAC", Conv(CodeSet_Convert, "windows-1252", "\xE9\x80", "UTF-8", 0));
-   // U+2603 is not in windows-1252: mode 1 gives ICU's substitution byte.
-   const std::string byMode[] = {kFailed, "a\x1A", "a"};
-   for (int mode = 0; mode < 3; mode++) {
-      EXPECT_EQ(byMode[mode], Conv(CodeSetIcuConvert, "UTF-8", "a\xE2\x98\x83", "cp1252", mode))
-         << "mode " << mode;
-   }
+   const std::string odd = "#" + Le(u"\u0100b") + std::string(2, '\0'), nul = Le(std::u16string(u"x\0y", 3));
+   EXPECT_EQ("\xC4\x80" "b", Owned(Unicode_AllocWithLength(odd.data() + 1, -1, STRING_ENCODING_UTF16_LE)));
+   EXPECT_EQ(std::string("x\0y\0", 4), Owned(Unicode_AllocWithLength(nul.data(), 6, STRING_ENCODING_UTF16_LE), 4));
+   EXPECT_EQ("plain", Owned(Unicode_AllocWithLength("plain", -1, STRING_ENCODING_DEFAULT)));
+   EXPECT_EQ(Le(std::u16string(u"\u00E9\0", 2)), Owned(Unicode_AllocEncoded("\xC3\xA9", STRING_ENCODING_UTF16_LE), 4));
+   // The empty needle is found at the start of the range, in code points.
+   EXPECT_EQ(2, Unicode_FindSubstrInRange("a\xC3\xA9\xE2\x82\xAC", 2, -1, "", 0, -1));
+   const std::string lone = Le(u"a") + std::string("\x00\xD8", 2);
+   const auto panic = testing::ExitedWithCode(formattest::kPanicExitCode);
+   EXPECT_EXIT(Unicode_AllocWithLength(lone.data(), 4, STRING_ENCODING_UTF16_LE), panic,
+               "Unicode_AllocWithLength: Couldn't convert invalid buffer ..x61.x00.x00.xD8. from UTF-16LE to Unicode");
+   EXPECT_EXIT(Unicode_AllocEncoded("a\xED\xA0\x80", STRING_ENCODING_UTF16_LE), panic,
+               "NOT_IMPLEMENTED lib/unicode/unicodeSimpleBase:");
+   EXPECT_EXIT(Unicode_Substr("\xE2\x82", 0, -1), panic, "Unicode_Substr: invalid UTF8 string @ .+");
 }
-#else
-TEST(Codeset, CodePagesRoundTripAndRefuseBestFit)
+
+TEST(ByteBuffer, GrowthRuleRefusalsAndDetach)
 {
-   // Windows maps 1252's undefined 0x81 to U+0081 and back; U+0101 is in
-   // 1252 only by best fit ('a'), refused; 932's lone lead 0x82 is skipped.
-   const struct { const char *from; std::string in; const char *to; int mode; std::string out; }
-      cases[] = {
-      {"windows-1252", "\xE9\x80\x81", "UTF-16LE", 0, Le(u"\u00E9\u20AC\u0081")},
-      {"UTF-8", "\xC3\xA9\xE2\x82\xAC\xC2\x81", "WINDOWS-1252", 0, "\xE9\x80\x81"},
-      {"UTF-8", "x\xE2\x98\x83y", "cp1252", 0, kFailed}, {"UTF-8", "x\xC4\x81y", "cp1252", 0, kFailed},
-      {"UTF-8", "x\xC4\x81y", "cp1252", 1, "x?y"}, {"UTF-8", "x\xE2\x98\x83y", "cp1252", 2, "xy"},
-      {"windows-932", "A\x82\xA0\x82" "B", "UTF-16LE", 2, Le(u"A\u3042B")},
-      {"windows-12a", "a", "UTF-8", 0, kFailed},
-      {"UTF-16LE", Le(u"x") + std::string("\x00\xD8", 2), "windows-1252", 0, kFailed}};
-   for (const auto &c : cases) {
-      EXPECT_EQ(c.out, Conv(CodeSetBuiltinConvert, c.from, c.in, c.to, c.mode))
-         << c.from << " " << c.in << " mode " << c.mode;
+   // Requests on a new buffer, each with the allocation it must leave:
+   // nothing; the first step; within the allocation; above the step;
+   // doubling below 256 KiB (still at 0x3FFFF); steps of 256 KiB from there.
+   const uint64_t steps[][2] = {{0, 0}, {1, 128}, {100, 128}, {1000, 1000}, {1001, 2000},
+                                {0x3FFFF, 0x3FFFF}, {0x40000, 0x7FFFE}, {0x7FFFF, 0xBFFFE}};
+   ByteBuffer b;
+   ByteBuffer_Init(&b);
+   for (const auto &s : steps) {
+      EXPECT_TRUE(ByteBuffer_Enlarge(&b, s[0]) && b.allocated == s[1]) << "after asking " << s[0];
    }
-   // Without MB_ERR_INVALID_CHARS the byte count after a round trip decides:
-   // it sees the lone lead byte, not 1253's undefined 0xAA (one '?' back).
-   const struct { unsigned cp; const char *in; bool flag, ok; } checks[] = {
-      {932, "A\x82", false, false}, {932, "A\x82\xA0", false, true},
-      {1253, "\xAA", true, false}, {1253, "\xAA", false, true}};
-   for (const auto &c : checks) {
-      char *out = nullptr;
-      size_t size = 0;
-      bool ok = CodeSetCodePageToUtf16(c.cp, c.in, strlen(c.in), 0, c.flag, &out, &size);
-      EXPECT_EQ(c.ok, Take(ok, out, size) != kFailed) << c.cp << " flag " << c.flag;
-   }
-}
+   ByteBuffer_Destroy(&b);
+   // Refusals leave the buffer as it was; detached, the used bytes are in a
+   // block of their own and the buffer is left empty; never allocated, none.
+   ASSERT_TRUE(ByteBuffer_Append(&b, "abc", 3));
+   EXPECT_FALSE(ByteBuffer_Append(&b, "x", UINT64_MAX)) << "size wraps";
+   EXPECT_FALSE(ByteBuffer_Enlarge(&b, static_cast<uint64_t>(PTRDIFF_MAX) + 1));
+#ifdef _WIN32
+   // Natively the sanitizer's allocator ends the process instead.
+   EXPECT_FALSE(ByteBuffer_Enlarge(&b, uint64_t(1) << 50)) << "no memory";
 #endif
+   uint64_t size = 0;
+   char *data = ByteBuffer_Detach(&b, &size);
+   EXPECT_EQ("abc", std::string(data, size));
+   EXPECT_TRUE(b.data == nullptr && b.size == 0 && b.allocated == 0);
+   free(data);
+   EXPECT_TRUE(ByteBuffer_Detach(&b, &size) == nullptr && size == 0) << "never allocated";
+}
 
 }  // namespace
