@@ -5,6 +5,5 @@
 
 extern "C" __attribute__((dllexport)) int RuntimeProbe(const char *text)
 {
-   std::string copy(text != nullptr ? text : "");
-   return static_cast<int>(copy.size());
+   return static_cast<int>(std::string(text != nullptr ? text : "").size());
 }
